@@ -8,8 +8,7 @@ namespace korvane {
 
 std::string Utf8Error::message() const {
   if (error_len) {
-    return fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len,
-                       valid_up_to);
+    return fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len, valid_up_to);
   }
   return fmt::format("incomplete utf-8 byte sequence from index {}", valid_up_to);
 }
@@ -29,11 +28,16 @@ int sequence_width(uint8_t first) {
 // U+10FFFF, so such sequences fail after one byte, as the standard's "maximal subpart" rule says.
 bool second_byte_ok(uint8_t first, uint8_t second) {
   switch (first) {
-    case 0xE0: return second >= 0xA0 && second <= 0xBF;
-    case 0xED: return second >= 0x80 && second <= 0x9F;
-    case 0xF0: return second >= 0x90 && second <= 0xBF;
-    case 0xF4: return second >= 0x80 && second <= 0x8F;
-    default: return is_continuation(second);
+    case 0xE0:
+      return second >= 0xA0 && second <= 0xBF;
+    case 0xED:
+      return second >= 0x80 && second <= 0x9F;
+    case 0xF0:
+      return second >= 0x90 && second <= 0xBF;
+    case 0xF4:
+      return second >= 0x80 && second <= 0x8F;
+    default:
+      return is_continuation(second);
   }
 }
 

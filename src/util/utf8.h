@@ -13,8 +13,8 @@
 namespace korvane {
 
 struct Utf8Error {
-  std::size_t valid_up_to = 0;          // bytes before the bad sequence are valid UTF-8
-  std::optional<uint8_t> error_len;     // absent when the input ends inside a sequence
+  std::size_t valid_up_to = 0;       // bytes before the bad sequence are valid UTF-8
+  std::optional<uint8_t> error_len;  // absent when the input ends inside a sequence
 
   // "invalid utf-8 sequence of {n} bytes from index {i}" or
   // "incomplete utf-8 byte sequence from index {i}".
