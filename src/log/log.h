@@ -1,0 +1,42 @@
+// Leveled log events on standard error, filtered by RUST_LOG directives.
+//
+//   KLOG_INFO("korvane_indexer::indexer", "Indexed {} files in {}ms", n, ms);
+//
+// The arguments are formatted only when the event passes the installed filter, so a disabled
+// TRACE line in a hot loop costs one check.
+#pragma once
+
+#include <string_view>
+#include <utility>
+
+#include <fmt/format.h>
+
+namespace korvane::log {
+
+enum class Level : int { Error = 1, Warn = 2, Info = 3, Debug = 4, Trace = 5 };
+
+// True when an event of `level` with `target` passes the installed filter.
+bool enabled(Level level, std::string_view target);
+
+// Writes one whole line; safe from any thread.
+void write(Level level, std::string_view target, std::string_view message);
+
+template <class... Args>
+void emit(Level level, std::string_view target, fmt::format_string<Args...> format,
+          Args&&... args) {
+  if (!enabled(level, target)) return;
+  write(level, target, fmt::format(format, std::forward<Args>(args)...));
+}
+
+}  // namespace korvane::log
+
+#define KLOG_ERROR(target, ...) \
+  ::korvane::log::emit(::korvane::log::Level::Error, target, __VA_ARGS__)
+#define KLOG_WARN(target, ...) \
+  ::korvane::log::emit(::korvane::log::Level::Warn, target, __VA_ARGS__)
+#define KLOG_INFO(target, ...) \
+  ::korvane::log::emit(::korvane::log::Level::Info, target, __VA_ARGS__)
+#define KLOG_DEBUG(target, ...) \
+  ::korvane::log::emit(::korvane::log::Level::Debug, target, __VA_ARGS__)
+#define KLOG_TRACE(target, ...) \
+  ::korvane::log::emit(::korvane::log::Level::Trace, target, __VA_ARGS__)
