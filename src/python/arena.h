@@ -1,0 +1,73 @@
+// A bump allocator that owns the nodes of one syntax tree.
+//
+//   Arena arena;
+//   auto* name = arena.make<Name>();
+//   std::span<Expr* const> elts = arena.copy(std::span(vec));
+//
+// Only trivially destructible objects may live here: the arena frees its blocks without
+// running destructors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace korvane::python {
+
+class Arena {
+ public:
+  // `first_block` sizes the first block; parse_module derives it from the source size.
+  explicit Arena(size_t first_block = 16 * 1024) : next_block_(first_block) {}
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  void* allocate(size_t size, size_t align) {
+    uintptr_t p = (reinterpret_cast<uintptr_t>(cur_) + align - 1) & ~(uintptr_t(align) - 1);
+    if (p + size > reinterpret_cast<uintptr_t>(end_)) return allocate_slow(size, align);
+    cur_ = reinterpret_cast<char*>(p + size);
+    return reinterpret_cast<void*>(p);
+  }
+
+  template <class T>
+  T* make() {
+    static_assert(std::is_trivially_destructible_v<T>);
+    void* p = allocate(sizeof(T), alignof(T));
+    return new (p) T{};
+  }
+
+  template <class T>
+  std::span<T> copy(std::span<const T> items) {
+    static_assert(std::is_trivially_destructible_v<T>);
+    if (items.empty()) return {};
+    auto* p = static_cast<T*>(allocate(sizeof(T) * items.size(), alignof(T)));
+    std::memcpy(static_cast<void*>(p), items.data(), sizeof(T) * items.size());
+    return {p, items.size()};
+  }
+
+  std::string_view copy_text(std::string_view text) {
+    if (text.empty()) return {};
+    char* p = static_cast<char*>(allocate(text.size(), 1));
+    std::memcpy(p, text.data(), text.size());
+    return {p, text.size()};
+  }
+
+  // Bytes handed out in blocks so far (what the tree costs in memory).
+  size_t bytes_reserved() const { return reserved_; }
+
+ private:
+  void* allocate_slow(size_t size, size_t align);
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  size_t next_block_;
+  size_t reserved_ = 0;
+};
+
+}  // namespace korvane::python

@@ -1,0 +1,54 @@
+// Parsing a Python module.
+//
+//   std::string text = read(...);
+//   auto parsed = korvane::python::parse_module(text);
+//   if (!parsed) return report(parsed.error().kind_text(), parsed.error().range);
+//   for (Stmt* s : parsed->body()) ...;
+//
+// The grammar is that of Python 3.13, plus template strings (t"...") and an unparenthesised
+// `except A, B:`; whatever Python rejects while parsing is rejected here with the first error.
+// Errors Python raises only when compiling (`return` outside a function) are not syntax errors.
+// Nesting is bounded, so hostile input yields an error and never exhausts the stack.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "python/arena.h"
+#include "python/ast.h"
+#include "python/parse_error.h"
+#include "util/result.h"
+
+namespace korvane::python {
+
+// A parsed module: the tree and the arena that owns it. The tree points into the source text,
+// which it does NOT own: the caller keeps the text alive (and unchanged) as long as the module.
+class ParsedModule {
+ public:
+  ParsedModule(std::unique_ptr<Arena> arena, StmtList body, std::string_view source)
+      : arena_(std::move(arena)), body_(body), source_(source) {}
+  ParsedModule(ParsedModule&&) noexcept = default;
+  ParsedModule& operator=(ParsedModule&&) noexcept = default;
+  ParsedModule(const ParsedModule&) = delete;
+  ParsedModule& operator=(const ParsedModule&) = delete;
+
+  // The module's statements in source order.
+  StmtList body() const { return body_; }
+  // The text given to parse_module (a leading byte-order mark included).
+  std::string_view source() const { return source_; }
+  // The source text of a range.
+  std::string_view text(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
+  // Memory the tree takes.
+  size_t arena_bytes() const { return arena_ ? arena_->bytes_reserved() : 0; }
+
+ private:
+  std::unique_ptr<Arena> arena_;
+  StmtList body_;
+  std::string_view source_;
+};
+
+// Parses a whole text in module mode. A leading UTF-8 byte-order mark is skipped (ranges still
+// count it). The text must be valid UTF-8.
+Result<ParsedModule, ParseError> parse_module(std::string_view source);
+
+}  // namespace korvane::python
