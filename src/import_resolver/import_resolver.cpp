@@ -205,6 +205,4 @@ std::optional<std::string> ImportResolver::module_name_from_path(const fs::path&
   return name;
 }
 
-std::string path_to_text(const fs::path& path) { return utf8_lossy(path.native()); }
-
 }  // namespace korvane::import_resolver

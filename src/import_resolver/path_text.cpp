@@ -103,6 +103,26 @@ std::string normalized_key(std::string_view path) {
   return key;
 }
 
+std::string path_to_text(const std::filesystem::path& path) {
+  const std::string& bytes = path.native();
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    const int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(data, i, length, c);
+    if (c < 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(bytes, static_cast<std::size_t>(start), static_cast<std::size_t>(i - start));
+    }
+  }
+  return out;
+}
+
 std::string quote_path(std::string_view path) {
   std::string out = "\"";
   const auto* bytes = reinterpret_cast<const uint8_t*>(path.data());

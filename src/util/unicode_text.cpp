@@ -7,12 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "util/utf8.h"
-
 namespace korvane {
 namespace {
 
-// Decodes `text` (well-formed UTF-8) into UTF-16 for ICU.
+// Decodes `text` into UTF-16 for ICU; each maximal ill-formed subpart becomes U+FFFD.
 std::u16string to_utf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
@@ -59,25 +57,6 @@ bool is_ascii(std::string_view text) {
 
 }  // namespace
 
-std::string utf8_lossy(std::string_view bytes) {
-  if (!validate_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  out.reserve(bytes.size() + 8);
-  while (!bytes.empty()) {
-    auto error = validate_utf8(bytes);
-    if (!error) {
-      out.append(bytes);
-      break;
-    }
-    out.append(bytes.substr(0, error->valid_up_to));
-    out.append("\xEF\xBF\xBD");
-    // An input that ends inside a sequence loses the whole tail as one replacement.
-    std::size_t skip = error->error_len ? *error->error_len : bytes.size() - error->valid_up_to;
-    bytes.remove_prefix(error->valid_up_to + skip);
-  }
-  return out;
-}
-
 std::string unicode_lowercase(std::string_view text) {
   if (is_ascii(text)) {
     std::string out(text);
@@ -86,7 +65,7 @@ std::string unicode_lowercase(std::string_view text) {
     }
     return out;
   }
-  std::u16string wide = to_utf16(utf8_lossy(text));
+  std::u16string wide = to_utf16(text);
   // Full lower-casing never grows a string more than threefold.
   std::vector<UChar> lowered(wide.size() * 3 + 4);
   UErrorCode status = U_ZERO_ERROR;
@@ -100,7 +79,7 @@ std::string unicode_lowercase(std::string_view text) {
                      reinterpret_cast<const UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
                      "", &status);
   }
-  if (U_FAILURE(status)) return utf8_lossy(text);
+  if (U_FAILURE(status)) return std::string(text);
   return to_utf8(reinterpret_cast<const char16_t*>(lowered.data()), static_cast<std::size_t>(n));
 }
 
