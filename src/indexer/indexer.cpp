@@ -1,0 +1,178 @@
+#include "indexer/indexer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+#include <absl/container/flat_hash_set.h>
+
+#include "indexer/profiling.h"
+#include "log/log.h"
+#include "util/os_error.h"
+#include "util/unicode_text.h"
+#include "util/utf8.h"
+
+namespace korvane::indexer {
+
+using protocol::FileIndexResult;
+using protocol::FileToIndex;
+
+bool is_dunder_name(std::string_view name) {
+  return name.size() >= 2 && name.starts_with("__") && name.ends_with("__");
+}
+
+namespace {
+
+// The last component of a '/'-separated path, ignoring trailing separators and "." components;
+// empty when the path has no file name (empty, a root, ".", or ending in "..").
+std::string_view last_path_component(std::string_view path) {
+  while (!path.empty()) {
+    const auto slash = path.find_last_of('/');
+    const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (last.empty() || last == ".") {
+      if (slash == std::string_view::npos) return {};
+      path = path.substr(0, slash);
+      continue;
+    }
+    return last == ".." ? std::string_view{} : last;
+  }
+  return {};
+}
+
+// The text before the last '.', unless that would be empty (".hidden" is its own stem).
+std::string_view file_stem(std::string_view name) {
+  const auto dot = name.find_last_of('.');
+  if (dot == std::string_view::npos || dot == 0) return name;
+  return name.substr(0, dot);
+}
+
+FileIndexResult empty_result(const FileToIndex& file) {
+  FileIndexResult result;
+  result.path = file.path;
+  return result;
+}
+
+std::size_t utf8_char_width(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  return lead >= 0xC0 ? 2 : 1;
+}
+
+std::optional<std::string> package_root(std::string_view path) {
+  static constexpr std::string_view kMarker = "site-packages";
+  std::string lower = unicode_lowercase(path);
+  const auto at = lower.find(kMarker);
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t after = at + kMarker.size();
+  std::size_t begin = after;
+  while (begin < lower.size() && (lower[begin] == '/' || lower[begin] == '\\')) ++begin;
+  const auto end = lower.find_first_of("/\\", begin);
+  if (end == std::string::npos) return std::nullopt;
+  const std::size_t width = utf8_char_width(static_cast<unsigned char>(lower[after]));
+  std::string root = lower.substr(0, after + width);
+  root.append(lower, begin, end - begin);
+  for (char& c : root) {
+    if (c == '/') c = '\\';
+  }
+  return root;
+}
+
+// Closes the descriptor and unmaps on every path out of read_file_content.
+struct MappedFile {
+  int fd = -1;
+  void* data = MAP_FAILED;
+  std::size_t length = 0;
+  ~MappedFile() {
+    if (data != MAP_FAILED) ::munmap(data, length);
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+std::size_t count_package_roots(std::span<const FileToIndex> files) {
+  absl::flat_hash_set<std::string> roots;
+  for (const auto& file : files) {
+    if (auto root = package_root(file.path)) roots.insert(std::move(*root));
+  }
+  return roots.size();
+}
+
+void Indexer::configure_search_paths(const protocol::SearchPathsConfig& config) {
+  import_resolver::ImportResolverConfig resolver_config;
+  const auto to_paths = [](const std::vector<std::string>& texts) {
+    return std::vector<std::filesystem::path>(texts.begin(), texts.end());
+  };
+  resolver_config.extra_paths = to_paths(config.extra_paths);
+  resolver_config.workspace_roots = to_paths(config.workspace_roots);
+  if (config.typeshed_stdlib_path)
+    resolver_config.typeshed_stdlib_path = *config.typeshed_stdlib_path;
+  if (config.typeshed_thirdparty_path) {
+    resolver_config.typeshed_thirdparty_path = *config.typeshed_thirdparty_path;
+  }
+  resolver_config.site_packages_paths = to_paths(config.site_packages_paths);
+
+  if (import_resolver_) {
+    std::lock_guard lock(import_resolver_->mutex);
+    import_resolver_->resolver.update_config(std::move(resolver_config));
+  } else {
+    import_resolver_ = std::make_shared<SharedImportResolver>(std::move(resolver_config));
+  }
+  python_version_ = config.python_version;
+}
+
+void Indexer::set_indexed_files(std::span<const FileToIndex> files) const {
+  // Lower-casing every path is not free: count only when the line will be written.
+  if (!log::enabled(log::Level::Trace, kLogTarget)) return;
+  KLOG_TRACE(kLogTarget, "set_indexed_files: {} files, {} package roots", files.size(),
+             count_package_roots(files));
+}
+
+std::optional<FileIndexResult> Indexer::check_should_skip_file(const FileToIndex& file) {
+  profiling::TimingGuard timer("file_name_check");
+  const std::string_view stem = file_stem(last_path_component(file.path));
+  const bool skipped = stem.size() >= 2 && stem.front() == '_' && !is_dunder_name(stem);
+  if (!skipped) return std::nullopt;
+  KLOG_DEBUG(kLogTarget, "Skipping private/protected file: {}", file.path);
+  FileIndexResult result = empty_result(file);
+  result.private_or_protected = true;
+  return result;
+}
+
+Result<std::string> Indexer::read_file_content(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    // The OS cannot even be asked about such a name.
+    return Unexpected(std::string("file name contained an unexpected NUL byte"));
+  }
+  MappedFile file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file.fd < 0) return Unexpected(os_error_text(errno));
+  struct stat status {};
+  if (::fstat(file.fd, &status) != 0) return Unexpected(os_error_text(errno));
+  const auto size = static_cast<std::size_t>(status.st_size);
+  // An empty file still maps one byte, so empty and non-empty files take the same road.
+  file.length = size == 0 ? 1 : size;
+  file.data = ::mmap(nullptr, file.length, PROT_READ, MAP_SHARED, file.fd, 0);
+  if (file.data == MAP_FAILED) return Unexpected(os_error_text(errno));
+  const std::string_view bytes(static_cast<const char*>(file.data), size);
+  if (auto bad = validate_utf8(bytes)) return Unexpected(bad->message());
+  return std::string(bytes);
+}
+
+std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& file,
+                                                             std::string_view text) {
+  profiling::TimingGuard timer("__all__check");
+  if (file.is_stub || file.is_py_typed || file.include_all_symbols) return std::nullopt;
+  if (text.find("__all__") != std::string_view::npos) return std::nullopt;
+  if (text.find("import *") != std::string_view::npos) return std::nullopt;
+  KLOG_DEBUG(kLogTarget, "Skipping file without __all__ or wildcard imports: {}", file.path);
+  return empty_result(file);
+}
+
+}  // namespace korvane::indexer
