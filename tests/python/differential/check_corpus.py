@@ -1,0 +1,49 @@
+"""Every .py file of python3's standard library and test suite, and of the oracle's own, must be
+accepted or rejected by the parser exactly as CPython's ast.parse decides.
+
+Usage: check_corpus.py --parse-check PATH --work-dir DIR [--root DIR ...]
+"""
+
+import argparse
+import os
+import sys
+import sysconfig
+import time
+
+import differential
+
+
+def main():
+    differential.become_oracle()
+    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    args.add_argument("--parse-check", required=True)
+    args.add_argument("--work-dir", required=True)
+    args.add_argument("--root", action="append", help="check these trees instead of the libraries")
+    options = args.parse_args()
+    os.makedirs(options.work_dir, exist_ok=True)
+
+    roots = options.root or [differential.host_stdlib(), sysconfig.get_paths()["stdlib"]]
+    paths, seen = [], set()
+    for root in roots:
+        for path in differential.python_files(root):
+            real = os.path.realpath(path)
+            if real not in seen:
+                seen.add(real)
+                paths.append(path)
+    print(f"corpus: {len(paths)} files under {', '.join(dict.fromkeys(roots))}", flush=True)
+    if not paths:
+        print("no files found")
+        return 1
+
+    started = time.monotonic()
+    oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths)
+    compared, skipped, found = differential.compare([(p, p) for p in paths], oracle, ours)
+    rejected = sum(1 for v in oracle.values() if v.status == "error")
+    print(f"oracle rejects {rejected} files; {time.monotonic() - started:.1f}s")
+    differential.report("corpus differential", compared, skipped, found,
+                        os.path.join(options.work_dir, "corpus_disagreements.txt"))
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
