@@ -3,7 +3,7 @@
 //   auto params = protocol::decode_index_files_params(request.params);
 //   if (!params) return invalid_params("Invalid indexFiles params: " + params.error());
 //   ...
-//   json::Value reply = protocol::encode(IndexFilesResult{...});
+//   std::string reply = protocol::to_json_text(IndexFilesResult{...});
 //
 // Decoding follows the shared record rules (object or array form, unknown members ignored,
 // the exact error texts a client sees); result records are only ever encoded.
@@ -14,7 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "json/value.h"
 #include "util/result.h"
+
+namespace korvane::json {
+class Writer;
+}
 
 namespace korvane::protocol {
 
@@ -86,5 +91,16 @@ struct IndexFilesResult {
   uint64_t elapsed_ms = 0;
   uint32_t cache_hits = 0;  // left out of the JSON when 0
 };
+
+// Decoding from a request's `params` value; the error is the text a client sees inside
+// "Invalid indexFiles params: {}".
+Result<IndexFilesParams> decode_index_files_params(const json::Value& params);
+
+// Compact JSON with members in the wire order (ascending names), absent members left out.
+void write_json(json::Writer& w, const SymbolAlias& alias);
+void write_json(json::Writer& w, const IndexedSymbol& symbol);
+void write_json(json::Writer& w, const FileIndexResult& result);
+void write_json(json::Writer& w, const IndexFilesResult& result);
+std::string to_json_text(const IndexFilesResult& result);
 
 }  // namespace korvane::protocol
