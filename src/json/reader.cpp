@@ -1,0 +1,388 @@
+#include "json/reader.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace korvane::json {
+
+namespace {
+
+bool is_ws(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void append_utf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+Result<Value> parse(std::string_view text) {
+  Cursor c(text);
+  auto v = c.parse_value(0);
+  if (!v) return v;
+  if (auto end = c.end_of_text(); !end) return Unexpected(end.error());
+  return v;
+}
+
+std::optional<char> Cursor::peek() {
+  while (pos_ < text_.size() && is_ws(text_[pos_])) ++pos_;
+  if (pos_ == text_.size()) return std::nullopt;
+  return text_[pos_];
+}
+
+std::string Cursor::at(std::size_t offset, std::string_view message) const {
+  std::size_t line = 1;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text_[i] == '\n') {
+      ++line;
+      column = 0;
+    } else {
+      ++column;
+    }
+  }
+  return fmt::format("{} at line {} column {}", message, line, column);
+}
+
+std::string Cursor::error(std::string_view message) const { return at(pos_, message); }
+
+std::string Cursor::peek_error(std::string_view message) const {
+  return at(std::min(pos_ + 1, text_.size()), message);
+}
+
+Result<Value> Cursor::parse_value(int depth) {
+  auto c = peek();
+  if (!c) return Unexpected(peek_error("EOF while parsing a value"));
+  if (*c == '[' || *c == '{') {
+    if (depth + 1 >= kMaxDepth) return Unexpected(peek_error("recursion limit exceeded"));
+    bump();
+    return *c == '[' ? parse_array(depth + 1) : parse_object(depth + 1);
+  }
+  return parse_scalar(*c);
+}
+
+Result<Value> Cursor::parse_scalar(char first) {
+  switch (first) {
+    case 'n':
+      bump();
+      if (auto r = expect_ident("ull"); !r) return Unexpected(r.error());
+      return Value(nullptr);
+    case 't':
+      bump();
+      if (auto r = expect_ident("rue"); !r) return Unexpected(r.error());
+      return Value(true);
+    case 'f':
+      bump();
+      if (auto r = expect_ident("alse"); !r) return Unexpected(r.error());
+      return Value(false);
+    case '"': {
+      bump();
+      auto s = parse_string();
+      if (!s) return Unexpected(s.error());
+      return Value(std::move(*s));
+    }
+    default:
+      if (first == '-' || is_digit(first)) return parse_number();
+      return Unexpected(peek_error("expected value"));
+  }
+}
+
+Result<void> Cursor::expect_ident(std::string_view rest) {
+  for (char want : rest) {
+    if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
+    if (text_[pos_++] != want) return Unexpected(error("expected ident"));
+  }
+  return {};
+}
+
+Result<Value> Cursor::parse_array(int depth) {
+  Array items;
+  bool first = true;
+  while (true) {
+    auto more = next_element(first);
+    if (!more) return Unexpected(more.error());
+    if (!*more) break;
+    auto v = parse_value(depth);
+    if (!v) return v;
+    items.push_back(std::move(*v));
+  }
+  bump();  // ']'
+  return Value(std::move(items));
+}
+
+Result<Value> Cursor::parse_object(int depth) {
+  std::vector<Member> members;
+  bool first = true;
+  while (true) {
+    auto more = next_key(first);
+    if (!more) return Unexpected(more.error());
+    if (!*more) break;
+    auto key = parse_string();
+    if (!key) return Unexpected(key.error());
+    if (auto colon = member_colon(); !colon) return Unexpected(colon.error());
+    auto v = parse_value(depth);
+    if (!v) return v;
+    members.push_back(Member{std::move(*key), std::move(*v)});
+  }
+  bump();  // '}'
+  return Value(Object::from_unsorted(std::move(members)));
+}
+
+Result<bool> Cursor::next_element(bool& first) {
+  auto c = peek();
+  if (!c) return Unexpected(peek_error("EOF while parsing a list"));
+  if (*c == ']') return false;
+  if (!first) {
+    if (*c != ',') return Unexpected(peek_error("expected `,` or `]`"));
+    bump();
+    c = peek();
+    if (!c) return Unexpected(peek_error("EOF while parsing a value"));
+    if (*c == ']') return Unexpected(peek_error("trailing comma"));
+  }
+  first = false;
+  return true;
+}
+
+Result<bool> Cursor::next_key(bool& first) {
+  auto c = peek();
+  if (!c) return Unexpected(peek_error("EOF while parsing an object"));
+  if (*c == '}') return false;
+  if (!first) {
+    if (*c != ',') return Unexpected(peek_error("expected `,` or `}`"));
+    bump();
+    c = peek();
+    if (!c) return Unexpected(peek_error("EOF while parsing a value"));
+    if (*c == '}') return Unexpected(peek_error("trailing comma"));
+  }
+  first = false;
+  if (*c != '"') return Unexpected(peek_error("key must be a string"));
+  bump();
+  return true;
+}
+
+Result<void> Cursor::member_colon() {
+  auto c = peek();
+  if (!c) return Unexpected(peek_error("EOF while parsing an object"));
+  if (*c != ':') return Unexpected(peek_error("expected `:`"));
+  bump();
+  return {};
+}
+
+Result<void> Cursor::end_array() {
+  auto c = peek();
+  if (!c) return Unexpected(peek_error("EOF while parsing a list"));
+  if (*c == ']') {
+    bump();
+    return {};
+  }
+  if (*c == ',') {
+    bump();
+    auto after = peek();
+    if (after && *after == ']') return Unexpected(peek_error("trailing comma"));
+  }
+  return Unexpected(peek_error("trailing characters"));
+}
+
+Result<void> Cursor::end_of_text() {
+  if (peek()) return Unexpected(peek_error("trailing characters"));
+  return {};
+}
+
+Result<void> Cursor::skip_value() {
+  std::vector<char> open;  // the closing bracket of every container we are inside
+  std::vector<bool> firsts;
+  while (true) {
+    auto c = peek();
+    if (!c) return Unexpected(peek_error("EOF while parsing a value"));
+    if (*c == '[' || *c == '{') {
+      bump();
+      open.push_back(*c == '[' ? ']' : '}');
+      firsts.push_back(true);
+    } else if (auto v = parse_scalar(*c); !v) {
+      return Unexpected(v.error());
+    }
+    // Close every container that ends here; stop before the next value.
+    while (!open.empty()) {
+      bool first = firsts.back();
+      auto more = open.back() == ']' ? next_element(first) : next_key(first);
+      firsts.back() = first;
+      if (!more) return Unexpected(more.error());
+      if (*more) {
+        if (open.back() == '}') {
+          if (auto key = parse_string(); !key) return Unexpected(key.error());
+          if (auto colon = member_colon(); !colon) return Unexpected(colon.error());
+        }
+        break;
+      }
+      bump();
+      open.pop_back();
+      firsts.pop_back();
+    }
+    if (open.empty()) return {};
+  }
+}
+
+Result<Value> Cursor::parse_number() {
+  const std::size_t start = pos_;
+  const bool negative = text_[pos_] == '-';
+  if (negative) ++pos_;
+  if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
+  const char lead = text_[pos_++];
+  if (!is_digit(lead)) return Unexpected(error("invalid number"));
+  if (lead == '0' && pos_ < text_.size() && is_digit(text_[pos_])) {
+    return Unexpected(peek_error("invalid number"));
+  }
+  uint64_t magnitude = static_cast<uint64_t>(lead - '0');
+  bool overflow = false;
+  while (pos_ < text_.size() && is_digit(text_[pos_])) {
+    const auto d = static_cast<uint64_t>(text_[pos_++] - '0');
+    if (magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) overflow = true;
+    magnitude = magnitude * 10 + d;
+  }
+  bool is_float = overflow;
+  if (pos_ < text_.size() && text_[pos_] == '.') {
+    is_float = true;
+    ++pos_;
+    if (pos_ == text_.size()) return Unexpected(peek_error("EOF while parsing a value"));
+    if (!is_digit(text_[pos_])) return Unexpected(peek_error("invalid number"));
+    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+  }
+  if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+    is_float = true;
+    ++pos_;
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+    if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
+    if (!is_digit(text_[pos_++])) return Unexpected(error("invalid number"));
+    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+  }
+  if (!is_float) {
+    if (!negative) return Value(Number::u64(magnitude));
+    // "-0" has no signed integer form other than 0 and stays a float, as it was written.
+    if (magnitude == 0) return Value(Number::f64(-0.0));
+    constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
+    if (magnitude < kMinMagnitude) return Value(Number::i64(-static_cast<int64_t>(magnitude)));
+    if (magnitude == kMinMagnitude) return Value(Number::i64(std::numeric_limits<int64_t>::min()));
+  }
+  const std::string digits(text_.substr(start, pos_ - start));
+  const double v = std::strtod(digits.c_str(), nullptr);
+  if (std::isinf(v)) return Unexpected(error("number out of range"));
+  return Value(Number::f64(v));
+}
+
+Result<std::string> Cursor::parse_string() {
+  std::string out;
+  std::size_t run = pos_;
+  while (true) {
+    if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
+    const char c = text_[pos_];
+    if (c == '"') {
+      out.append(text_.data() + run, pos_ - run);
+      ++pos_;
+      return out;
+    }
+    if (static_cast<unsigned char>(c) < 0x20) {
+      ++pos_;
+      return Unexpected(error("control character (\\u0000-\\u001F) found while parsing a string"));
+    }
+    if (c != '\\') {
+      ++pos_;
+      continue;
+    }
+    out.append(text_.data() + run, pos_ - run);
+    ++pos_;
+    if (auto r = parse_escape(out); !r) return Unexpected(r.error());
+    run = pos_;
+  }
+}
+
+Result<void> Cursor::parse_escape(std::string& out) {
+  if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
+  const char e = text_[pos_++];
+  switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+      out.push_back(e);
+      return {};
+    case 'b':
+      out.push_back('\b');
+      return {};
+    case 'f':
+      out.push_back('\f');
+      return {};
+    case 'n':
+      out.push_back('\n');
+      return {};
+    case 'r':
+      out.push_back('\r');
+      return {};
+    case 't':
+      out.push_back('\t');
+      return {};
+    case 'u':
+      break;
+    default:
+      return Unexpected(error("invalid escape"));
+  }
+  auto high = parse_hex4();
+  if (!high) return Unexpected(high.error());
+  if (*high >= 0xDC00 && *high <= 0xDFFF) {
+    return Unexpected(error("lone leading surrogate in hex escape"));
+  }
+  if (*high < 0xD800 || *high > 0xDBFF) {
+    append_utf8(out, *high);
+    return {};
+  }
+  // A leading surrogate needs its partner right after it.
+  for (char want : {'\\', 'u'}) {
+    if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
+    if (text_[pos_++] != want) return Unexpected(error("unexpected end of hex escape"));
+  }
+  auto low = parse_hex4();
+  if (!low) return Unexpected(low.error());
+  if (*low < 0xDC00 || *low > 0xDFFF) {
+    return Unexpected(error("lone leading surrogate in hex escape"));
+  }
+  append_utf8(out, 0x10000 + ((*high - 0xD800) << 10) + (*low - 0xDC00));
+  return {};
+}
+
+Result<uint32_t> Cursor::parse_hex4() {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
+    const char c = text_[pos_++];
+    uint32_t d = 0;
+    if (is_digit(c)) {
+      d = static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      d = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      d = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      return Unexpected(error("invalid escape"));
+    }
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+}  // namespace korvane::json

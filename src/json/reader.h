@@ -1,0 +1,75 @@
+// Reading JSON text with the diagnostics a client sees.
+//
+//   auto v = json::parse(R"({"a":[1,2})");
+//   if (!v) return v.error();  // "expected `,` or `]` at line 1 column 10"
+//
+// Every error ends in " at line {} column {}": lines count from 1, the column is the number
+// of bytes since the start of the line. An error found while looking at a byte is placed just
+// after it; one found after a value was read is placed where reading stopped.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json/value.h"
+#include "util/result.h"
+
+namespace korvane::json {
+
+// Arrays and objects nested this deep (the outermost counting as 1) are refused.
+inline constexpr int kMaxDepth = 128;
+
+// `text` as one JSON value with nothing but white space after it.
+Result<Value> parse(std::string_view text);
+
+// The cursor under parse() and under record decoding from text. Every error text it returns
+// carries its position already.
+class Cursor {
+ public:
+  explicit Cursor(std::string_view text) : text_(text) {}
+
+  std::size_t offset() const { return pos_; }
+  // Skips JSON white space and returns the next byte, or nothing at the end.
+  std::optional<char> peek();
+  void bump() { ++pos_; }
+
+  // `message` placed at the current offset, or just after the byte peek() returned.
+  std::string error(std::string_view message) const;
+  std::string peek_error(std::string_view message) const;
+
+  // One value; `depth` is the number of arrays and objects around it.
+  Result<Value> parse_value(int depth);
+  // Checks one value of any depth and skips it; nesting is not limited here.
+  Result<void> skip_value();
+  // The rest of a string whose opening quote was consumed.
+  Result<std::string> parse_string();
+
+  // Iterating a container whose opening bracket was consumed: true when another element
+  // (or member) follows; false at the closing bracket, which is left unconsumed. For a
+  // member the cursor then sits just after the opening quote of its name.
+  Result<bool> next_element(bool& first);
+  Result<bool> next_key(bool& first);
+  Result<void> member_colon();
+  // After a fixed number of elements: the closing bracket, else "trailing characters" /
+  // "trailing comma". Consumes the bracket.
+  Result<void> end_array();
+  // Only white space may follow the top value.
+  Result<void> end_of_text();
+
+ private:
+  std::string at(std::size_t offset, std::string_view message) const;
+  Result<Value> parse_scalar(char first);
+  Result<Value> parse_array(int depth);
+  Result<Value> parse_object(int depth);
+  Result<Value> parse_number();
+  Result<void> expect_ident(std::string_view rest);
+  Result<uint32_t> parse_hex4();
+  Result<void> parse_escape(std::string& out);
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace korvane::json
