@@ -1,0 +1,63 @@
+// An open directory listed in file-system order, with status probes relative to it so that long
+// paths are resolved once, when the directory is opened.
+//
+//   int error = 0;
+//   auto dir = DirListing::open(AT_FDCWD, "/usr/lib/python3", &error);
+//   while (const char* name = dir->next()) {
+//     if (dir->kind_of_last() == EntryKind::File) ...
+//   }
+#pragma once
+
+#include <dirent.h>
+#include <sys/types.h>
+
+#include <optional>
+#include <string_view>
+
+namespace korvane::package_scanner {
+
+enum class EntryKind { File, Directory, Other };
+
+// Identifies a directory across the different paths (symbolic links) that reach it.
+struct DirIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  friend bool operator==(const DirIdentity&, const DirIdentity&) = default;
+};
+
+class DirListing {
+ public:
+  // Opens `name` relative to `at_fd` (AT_FDCWD for a plain path), following symbolic links.
+  // On failure returns nothing and stores the operating system's error number in `*error`.
+  static std::optional<DirListing> open(int at_fd, const char* name, int* error);
+
+  DirListing(DirListing&& other) noexcept;
+  DirListing& operator=(DirListing&&) = delete;
+  DirListing(const DirListing&) = delete;
+  ~DirListing();
+
+  int fd() const;
+  DirIdentity identity() const { return identity_; }
+
+  // The next entry's name, "." and ".." left out; nullptr at the end or when the listing fails.
+  const char* next();
+
+  // Whether the entry last returned by `next` is a regular file or a directory once symbolic
+  // links are followed; a status that cannot be read counts as neither.
+  EntryKind kind_of_last() const;
+
+  // True when `relative` (below this directory) exists, following symbolic links.
+  bool has(const char* relative) const;
+
+ private:
+  explicit DirListing(DIR* dir) : dir_(dir) {}
+
+  DIR* dir_ = nullptr;
+  const dirent* last_ = nullptr;
+  DirIdentity identity_;
+  // The entry type reported by the listing equals the status probe's answer only when the
+  // directory can be searched; without search permission every probe fails.
+  bool trust_entry_type_ = false;
+};
+
+}  // namespace korvane::package_scanner

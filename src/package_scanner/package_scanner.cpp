@@ -1,0 +1,347 @@
+#include "package_scanner/package_scanner.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+#include <utility>
+
+#include "log/log.h"
+#include "package_scanner/dir_listing.h"
+#include "package_scanner/path_components.h"
+#include "util/display_text.h"
+#include "util/os_error.h"
+#include "util/utf8.h"
+
+namespace korvane::package_scanner {
+
+namespace {
+
+constexpr std::string_view kTarget = "korvane_indexer::package_scanner";
+
+// Below this many levels the nested-package search stops listing (level 0 is the top directory).
+constexpr uint32_t kNestedSearchLevels = 3;
+
+bool is_dunder(std::string_view name) {
+  return name.size() >= 2 && name.substr(0, 2) == "__" && name.substr(name.size() - 2) == "__";
+}
+
+bool is_private(std::string_view name) {
+  return !name.empty() && name[0] == '_' && !is_dunder(name);
+}
+
+bool is_valid_utf8(std::string_view bytes) { return !validate_utf8(bytes).has_value(); }
+
+// A file name split at its last "."; a name whose only "." is its first character has no
+// extension.
+struct NameParts {
+  std::string_view stem;
+  std::optional<std::string_view> extension;
+};
+
+NameParts split_name(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {name, std::nullopt};
+  return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+void append_component(std::string& path, std::string_view name) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path.append(name);
+}
+
+std::string joined(std::string_view dir, std::string_view name) {
+  std::string path(dir);
+  append_component(path, name);
+  return path;
+}
+
+// Path texts from a client may hold a NUL byte, which no file-system call can take.
+bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
+bool probe(const std::string& dir, std::string_view marker) {
+  if (has_nul(dir)) return false;
+  struct stat st;
+  return ::stat(joined(dir, marker).c_str(), &st) == 0;
+}
+
+std::string marker_below(std::string_view name, std::string_view marker) {
+  std::string rel(name);
+  rel.push_back('/');
+  rel.append(marker);
+  return rel;
+}
+
+bool contains_init_at(const DirListing& dir, std::string_view name) {
+  return dir.has(marker_below(name, "__init__.py").c_str()) ||
+         dir.has(marker_below(name, "__init__.pyi").c_str());
+}
+
+bool contains_py_typed_at(const DirListing& dir, std::string_view name) {
+  return dir.has(marker_below(name, "py.typed").c_str());
+}
+
+std::string dotted(const std::optional<std::string>& parent, std::string_view name) {
+  if (!parent) return std::string(name);
+  std::string out;
+  out.reserve(parent->size() + 1 + name.size());
+  out.append(*parent).push_back('.');
+  out.append(name);
+  return out;
+}
+
+// Walks one package. The directories on the current descent path are remembered by identity so
+// that a cycle of symbolic links ends instead of descending forever; a directory reached twice
+// along different branches is still listed each time.
+class PackageWalker {
+ public:
+  PackageWalker(RootKind kind, uint32_t max_depth, bool include_all_symbols,
+                std::vector<ModuleFileInfo>& out)
+      : kind_(kind), max_depth_(max_depth), include_all_symbols_(include_all_symbols), out_(out) {}
+
+  // Seeds the descent path with a directory above the package (the search root).
+  void enter_above(DirIdentity id) { descent_.push_back(id); }
+
+  // `at_name` relative to `at_fd` opens the directory whose path text is `path`.
+  void walk(int at_fd, const char* at_name, std::string& path,
+            const std::optional<std::string>& parent, bool py_typed, uint32_t depth);
+
+ private:
+  void take_file(std::string& path, std::string_view raw, std::string_view name,
+                 const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
+                 uint32_t depth);
+  void take_directory(const DirListing& dir, std::string& path, std::string_view raw,
+                      std::string_view name, const std::optional<std::string>& parent,
+                      bool py_typed, uint32_t depth);
+
+  RootKind kind_;
+  uint32_t max_depth_;
+  bool include_all_symbols_;
+  std::vector<ModuleFileInfo>& out_;
+  std::vector<DirIdentity> descent_;
+};
+
+void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
+                         const std::optional<std::string>& parent, bool py_typed, uint32_t depth) {
+  if (depth > max_depth_) return;
+  int error = 0;
+  auto dir = DirListing::open(at_fd, at_name, &error);
+  if (!dir) {
+    KLOG_WARN(kTarget, "Failed to read directory {}: {}", debug_quoted(path), os_error_text(error));
+    return;
+  }
+  if (std::find(descent_.begin(), descent_.end(), dir->identity()) != descent_.end()) {
+    KLOG_DEBUG(kTarget, "Not entering directory cycle at {}", debug_quoted(path));
+    return;
+  }
+  descent_.push_back(dir->identity());
+  const bool dir_has_init = dir->has("__init__.py") || dir->has("__init__.pyi");
+  const std::size_t base_len = path.size();
+  while (const char* entry = dir->next()) {
+    const std::string_view raw(entry);
+    const std::string name = utf8_lossy(raw);
+    if (name == "__pycache__" || name[0] == '.') continue;
+    const EntryKind kind = dir->kind_of_last();
+    if (kind == EntryKind::Other) continue;
+    append_component(path, raw);
+    if (kind == EntryKind::File) {
+      take_file(path, raw, name, parent, py_typed, dir_has_init, depth);
+    } else {
+      take_directory(*dir, path, raw, name, parent, py_typed, depth);
+    }
+    path.resize(base_len);
+  }
+  descent_.pop_back();
+}
+
+void PackageWalker::take_file(std::string& path, std::string_view raw, std::string_view name,
+                              const std::optional<std::string>& parent, bool py_typed,
+                              bool dir_has_init, uint32_t depth) {
+  const NameParts parts = split_name(raw);
+  if (!parts.extension) return;
+  bool is_stub;
+  if (*parts.extension == "pyi") {
+    is_stub = true;
+  } else if (*parts.extension == "py") {
+    is_stub = false;
+  } else {
+    return;
+  }
+  const bool is_init = name == "__init__.py" || name == "__init__.pyi";
+  if (!is_stub && !dir_has_init && !is_init) return;
+  const std::string_view stem = is_valid_utf8(parts.stem) ? parts.stem : std::string_view();
+  if (is_private(stem)) return;
+  KLOG_TRACE(kTarget, "Found file: {} (stub={}, init={}, depth={})", debug_quoted(path), is_stub,
+             is_init, depth);
+  ModuleFileInfo& info = out_.emplace_back();
+  info.path = path;
+  info.is_stdlib = kind_.is_stdlib;
+  info.is_typeshed_stub = kind_.is_typeshed_stub;
+  info.is_bundled_stub = kind_.is_bundled_stub;
+  info.package_name = is_init ? parent : dotted(parent, stem);
+  info.py_typed_package = py_typed;
+  info.include_all_symbols = include_all_symbols_;
+  info.is_stub = is_stub;
+}
+
+void PackageWalker::take_directory(const DirListing& dir, std::string& path, std::string_view raw,
+                                   std::string_view name, const std::optional<std::string>& parent,
+                                   bool py_typed, uint32_t depth) {
+  if (is_private(name)) return;
+  // A child below the limit would be returned from at once: its probes would change nothing.
+  if (uint64_t{depth} + 1 > max_depth_) return;
+  const std::string raw_name(raw);
+  if (!contains_init_at(dir, raw)) {
+    // A directory without __init__ adds nothing to the names of the files below it.
+    walk(dir.fd(), raw_name.c_str(), path, parent, py_typed, depth + 1);
+    return;
+  }
+  const bool child_py_typed = py_typed || contains_py_typed_at(dir, raw);
+  walk(dir.fd(), raw_name.c_str(), path, dotted(parent, name), child_py_typed, depth + 1);
+}
+
+uint64_t whole_ms_since(std::chrono::steady_clock::time_point start) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < start) return 0;
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
+}
+
+}  // namespace
+
+PackageScanner::PackageScanner(ScanConfig config) : config_(std::move(config)) {}
+
+bool PackageScanner::contains_init(const std::string& dir) {
+  return probe(dir, "__init__.py") || probe(dir, "__init__.pyi");
+}
+
+bool PackageScanner::contains_py_typed(const std::string& dir) { return probe(dir, "py.typed"); }
+
+void PackageScanner::scan_package(const std::string& dir, RootKind kind,
+                                  const std::optional<std::string>& parent, bool py_typed,
+                                  uint32_t max_depth, bool include_all_symbols, uint32_t depth,
+                                  std::vector<ModuleFileInfo>& out) {
+  PackageWalker walker(kind, max_depth, include_all_symbols, out);
+  std::string path = dir;
+  // Opening "" fails like the NUL-carrying path it stands for.
+  walker.walk(AT_FDCWD, has_nul(dir) ? "" : dir.c_str(), path, parent, py_typed, depth);
+}
+
+std::optional<uint32_t> PackageScanner::find_nested_package_depth(const std::string& dir) {
+  std::string key = component_key(dir);
+  if (auto hit = namespace_depth_cache_.find(key); hit != namespace_depth_cache_.end()) {
+    return hit->second;
+  }
+  std::optional<uint32_t> best;
+  std::vector<std::pair<std::string, uint32_t>> work;
+  work.emplace_back(dir, 0);
+  while (!work.empty() && best != 2u) {
+    auto [current, level] = std::move(work.back());
+    work.pop_back();
+    if (level >= kNestedSearchLevels || has_nul(current)) continue;
+    int error = 0;
+    auto listing = DirListing::open(AT_FDCWD, current.c_str(), &error);
+    if (!listing) continue;
+    while (const char* entry = listing->next()) {
+      const std::string name = utf8_lossy(entry);
+      if (name[0] == '.' || name == "__pycache__" || is_private(name)) continue;
+      if (listing->kind_of_last() != EntryKind::Directory) continue;
+      if (contains_init_at(*listing, entry)) {
+        best = std::min(best.value_or(level + 2), level + 2);
+        if (best == 2u) break;
+      } else {
+        work.emplace_back(joined(current, entry), level + 1);
+      }
+    }
+  }
+  namespace_depth_cache_.emplace(std::move(key), best);
+  return best;
+}
+
+RootKind PackageScanner::classify_root(const std::string& root) const {
+  auto under = [&](const std::optional<std::string>& base) {
+    return base.has_value() && path_starts_with(root, *base);
+  };
+  return {under(config_.typeshed_stdlib_path), under(config_.typeshed_thirdparty_path),
+          under(config_.bundled_stub_path)};
+}
+
+DepthLimit PackageScanner::package_limit(const std::string& path, const std::string& name,
+                                         bool has_init, bool is_stdlib) {
+  if (auto it = config_.package_depths.find(name); it != config_.package_depths.end()) {
+    return it->second;
+  }
+  if (is_stdlib) return {kUnlimitedDepth, false};
+  DepthLimit limit = config_.default_depth;
+  // A directory without __init__ may still hold packages a level or two down (a namespace
+  // package); a shallow default would list none of their files.
+  if (!has_init && limit.max_depth <= 3) {
+    if (auto nested = find_nested_package_depth(path)) {
+      limit.max_depth = std::max(*nested, limit.max_depth);
+    }
+  }
+  return limit;
+}
+
+ScanResult PackageScanner::scan() {
+  const auto start = std::chrono::steady_clock::now();
+  ScanResult result;
+  for (const std::string& root : config_.roots) {
+    struct stat st;
+    if (has_nul(root) || ::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      KLOG_DEBUG(kTarget, "Skipping non-existent root: {}", debug_quoted(root));
+      continue;
+    }
+    const RootKind kind = classify_root(root);
+    if (!config_.include_third_party && !kind.is_stdlib) continue;
+    KLOG_DEBUG(kTarget, "Scanning root: {} (stdlib={}, typeshed={}, bundled={})",
+               debug_quoted(root), kind.is_stdlib, kind.is_typeshed_stub, kind.is_bundled_stub);
+    scan_root(root, kind, result);
+  }
+  result.elapsed_ms = whole_ms_since(start);
+  return result;
+}
+
+void PackageScanner::scan_root(const std::string& root, RootKind kind, ScanResult& result) {
+  int error = 0;
+  auto listing = DirListing::open(AT_FDCWD, root.c_str(), &error);
+  if (!listing) return;
+  std::string path = root;
+  const std::size_t base_len = path.size();
+  while (const char* entry = listing->next()) {
+    const std::string_view raw(entry);
+    const std::string name = utf8_lossy(raw);
+    // Only the beginning is tested here: "__x" passes although it is private inside a package.
+    if (name[0] == '.' || (name[0] == '_' && name.substr(0, 2) != "__")) continue;
+    const EntryKind entry_kind = listing->kind_of_last();
+    path.resize(base_len);
+    append_component(path, raw);
+    if (entry_kind == EntryKind::File) {
+      const NameParts parts = split_name(raw);
+      if (parts.extension != "pyi") continue;
+      std::optional<std::string> stem;
+      if (is_valid_utf8(parts.stem)) stem.emplace(parts.stem);
+      if (kind.is_stdlib && stem && config_.excluded_modules.contains(*stem)) continue;
+      result.files.push_back({path, kind.is_stdlib, kind.is_typeshed_stub, kind.is_bundled_stub,
+                              std::move(stem), false, config_.default_depth.include_all_symbols,
+                              true});
+      ++result.packages_scanned;
+    } else if (entry_kind == EntryKind::Directory) {
+      if (name == "__pycache__") continue;
+      if (kind.is_stdlib && config_.excluded_modules.contains(name)) continue;
+      const bool has_init = contains_init_at(*listing, raw);
+      const bool py_typed = has_init && contains_py_typed_at(*listing, raw);
+      const DepthLimit limit = package_limit(path, name, has_init, kind.is_stdlib);
+      PackageWalker walker(kind, limit.max_depth, limit.include_all_symbols, result.files);
+      walker.enter_above(listing->identity());
+      const std::optional<std::string> parent =
+          has_init ? std::optional<std::string>(name) : std::nullopt;
+      walker.walk(listing->fd(), entry, path, parent, py_typed, 1);
+      ++result.packages_scanned;
+    }
+  }
+}
+
+}  // namespace korvane::package_scanner
