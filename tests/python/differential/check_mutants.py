@@ -250,10 +250,10 @@ def main():
     oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths)
     rejected = sum(1 for v in oracle.values() if v.status == "error")
     print(f"{len(mutants)} mutants of {stdlib} (seed {options.seed}); oracle rejects {rejected}")
-    compared, skipped, found = differential.compare(cases, oracle, ours)
-    share = differential.report("mutation differential", compared, skipped, found,
+    comparison = differential.compare(cases, oracle, ours)
+    share = differential.report("mutation differential", comparison,
                                 os.path.join(options.work_dir, "mutant_disagreements.txt"))
-    crashes = [d for d in found if d.ours.status == "crash"]
+    crashes = [d for d in comparison.disagreements if d.ours.status == "crash"]
     if crashes:
         print(f"FAIL: parse_check crashed on {len(crashes)} mutants")
         return 1

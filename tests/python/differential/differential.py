@@ -22,6 +22,7 @@ import signal
 import subprocess
 import sys
 import sysconfig
+import time
 import warnings
 
 SKIP_RETURN_CODE = 77
@@ -155,13 +156,17 @@ def oracle_verdicts(paths):
 
 
 class ParseCheck:
-    """One parse_check process over a list of files, restarted past any file that crashes it.
+    """One parse_check process over a list of files, restarted past any file that crashes or
+    hangs it.
 
     parse_check flushes each result line, so after a crash the first path without a line is the
-    one that brought it down.
+    one that brought it down; a hang is output that stops growing for HANG_SECONDS.
     """
 
     MAX_CRASHES = 25
+    HANG_SECONDS = 60
+    CRASH_REPORTS_SHOWN = 3
+    CRASH_REPORT_LINES = 25
 
     def __init__(self, executable, work_dir):
         self.executable = executable
@@ -175,36 +180,63 @@ class ParseCheck:
         self._pending = list(paths)
         self._launch()
 
+    def _file(self, kind):
+        return os.path.join(self.work_dir, f"parse_check_{kind}_{self._round}.txt")
+
     def _launch(self):
         self._round += 1
-        list_path = os.path.join(self.work_dir, f"parse_check_input_{self._round}.txt")
-        self._out_path = os.path.join(self.work_dir, f"parse_check_output_{self._round}.txt")
-        with open(list_path, "w", encoding="utf-8", errors="surrogateescape") as f:
+        with open(self._file("input"), "w", encoding="utf-8", errors="surrogateescape") as f:
             f.writelines(p + "\n" for p in self._pending)
-        with open(list_path, "rb") as stdin, open(self._out_path, "wb") as stdout:
+        # Files, not pipes: a chatty sanitizer cannot block the process on a full pipe.
+        with open(self._file("input"), "rb") as stdin, open(self._file("output"), "wb") as out, \
+                open(self._file("stderr"), "wb") as err:
             self._process = subprocess.Popen([self.executable, "--stdin"], stdin=stdin,
-                                             stdout=stdout, stderr=subprocess.PIPE)
+                                             stdout=out, stderr=err)
+
+    def _wait(self):
+        """The exit code, or "hang" after killing a process that stopped making progress."""
+        last_size, last_change = -1, time.monotonic()
+        while True:
+            try:
+                return self._process.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                pass
+            size = os.path.getsize(self._file("output"))
+            if size != last_size:
+                last_size, last_change = size, time.monotonic()
+            elif time.monotonic() - last_change > self.HANG_SECONDS:
+                self._process.kill()
+                self._process.wait()
+                return "hang"
 
     def finish(self):
         """Waits for the parser and returns {path: Verdict}."""
         while True:
-            _, stderr = self._process.communicate()
-            code = self._process.returncode
+            code = self._wait()
             done = self._collect()
             rest = self._pending[done:]
             if code == 0 and not rest:
                 return self.verdicts
             if not rest or self._round > self.MAX_CRASHES:
-                tail = stderr.decode(errors="replace")[-2000:]
-                raise RuntimeError(f"parse_check failed (exit {code}) after {done} files:\n{tail}")
-            self.verdicts[rest[0]] = Verdict("crash", _describe_exit(code))
+                raise RuntimeError(f"parse_check failed ({_describe_exit(code)}) after {done} "
+                                   f"files:\n{self._stderr_head()}")
+            how = f"hung for {self.HANG_SECONDS}s" if code == "hang" else _describe_exit(code)
+            self.verdicts[rest[0]] = Verdict("crash", how)
+            if self._round <= self.CRASH_REPORTS_SHOWN:
+                print(f"parse_check {how} on {rest[0]}; its stderr "
+                      f"({self._file('stderr')}) begins:\n{self._stderr_head()}", flush=True)
             self._pending = rest[1:]
             if not self._pending:
                 return self.verdicts
             self._launch()
 
+    def _stderr_head(self):
+        with open(self._file("stderr"), "rb") as f:
+            lines = f.read().decode("utf-8", errors="replace").splitlines()
+        return "\n".join(lines[:self.CRASH_REPORT_LINES])
+
     def _collect(self):
-        with open(self._out_path, "rb") as f:
+        with open(self._file("output"), "rb") as f:
             lines = f.read().decode("utf-8", errors="surrogateescape").split("\n")
         done = 0
         for line in lines:
@@ -227,6 +259,8 @@ class ParseCheck:
 
 
 def _describe_exit(code):
+    if code == "hang":
+        return "hung"
     if code is not None and code < 0:
         try:
             return f"killed by {signal.Signals(-code).name}"
@@ -242,7 +276,7 @@ def run_both(parse_check, work_dir, paths):
             raise ValueError(f"path cannot be passed to parse_check: {p!r}")
     os.makedirs(work_dir, exist_ok=True)
     for stale in os.listdir(work_dir):
-        if stale.startswith(("parse_check_input_", "parse_check_output_")):
+        if stale.startswith("parse_check_"):
             os.remove(os.path.join(work_dir, stale))
     checker = ParseCheck(parse_check, work_dir)
     checker.start(paths)
@@ -265,7 +299,8 @@ def _message_shape(detail):
     # "SyntaxError: cannot assign to literal at 3:1" -> "cannot assign to literal"
     message = re.sub(r"^\w+: ", "", detail)
     message = re.sub(r" at \d+:-?\d+$", "", message)
-    return re.sub(r"'[^']*'", "'…'", message)
+    message = re.sub(r"'[^']*'", "'…'", message)
+    return re.sub(r"\d+", "N", message)
 
 
 def categorize(oracle, ours):
@@ -276,9 +311,28 @@ def categorize(oracle, ours):
     return f"accepts invalid code: {_message_shape(oracle.detail)}"
 
 
+Comparison = collections.namedtuple(
+    "Comparison", "compared skipped disagreements both_reject same_line")
+
+
+def _oracle_line(verdict):
+    match = re.search(r" at (\d+):-?\d+$", verdict.detail)
+    return int(match.group(1)) if match else None
+
+
+def _our_line(path, verdict):
+    match = re.search(r"\t?(\d+)\.\.\d+$", verdict.detail)
+    if not match:
+        return None
+    with open(path, "rb") as f:
+        before = f.read()[:int(match.group(1))]
+    return len(re.findall(rb"\r\n|\r|\n", before)) + 1
+
+
 def compare(cases, oracle, ours):
-    """cases: [(path, label)]. Returns (compared, skipped, [Disagreement])."""
-    compared = skipped = 0
+    """cases: [(path, label)]. Also counts, where both reject, whether the first error is put
+    on the same line (a hint for error quality, not a pass condition)."""
+    compared = skipped = both_reject = same_line = 0
     found = []
     for path, label in cases:
         theirs, mine = oracle[path], ours[path]
@@ -288,19 +342,29 @@ def compare(cases, oracle, ours):
         compared += 1
         if theirs.status != mine.status:
             found.append(Disagreement(label, theirs, mine, categorize(theirs, mine)))
-    return compared, skipped, found
+        elif theirs.status == "error":
+            both_reject += 1
+            line = _oracle_line(theirs)
+            same_line += line is not None and line == _our_line(path, mine)
+    return Comparison(compared, skipped, found, both_reject, same_line)
 
 
 def _show(verdict):
     return verdict.status + (f" ({verdict.detail})" if verdict.detail else "")
 
 
-def report(title, compared, skipped, disagreements, full_report_path, listed=50):
-    """Prints the counts, the categories and the first disagreements; writes all of them."""
+def report(title, comparison, full_report_path, listed=50):
+    """Prints the counts, the categories and the first disagreements; writes all of them.
+
+    Returns the share of agreeing verdicts in percent."""
+    compared, skipped, disagreements = comparison[:3]
     agreeing = compared - len(disagreements)
     share = 100.0 * agreeing / compared if compared else 100.0
     print(f"{title}: {compared} compared, {agreeing} agree ({share:.3f}%), "
           f"{len(disagreements)} disagree, {skipped} skipped (not UTF-8)")
+    if comparison.both_reject:
+        print(f"where both reject, the first error is on the same line in {comparison.same_line} "
+              f"of {comparison.both_reject}")
     if not disagreements:
         return share
     counts = collections.Counter(d.category for d in disagreements)
