@@ -1,19 +1,106 @@
 #include "log/log.h"
 
+#include <errno.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <string>
+
+#include "log/filter.h"
+#include "util/utf8.h"
 
 namespace korvane::log {
 
-// Until the filter is installed nothing passes: tests and tools stay silent.
-bool enabled(Level, std::string_view) { return false; }
+namespace {
 
-void write(Level, std::string_view target, std::string_view message) {
+// Set once by install_from_environment and never freed, so readers on any thread need no lock.
+std::atomic<const Filter*> g_filter{nullptr};
+std::atomic<bool> g_color{true};
+
+struct LevelStyle {
+  std::string_view word;  // five columns, right-aligned
+  std::string_view color;
+};
+
+LevelStyle style_of(Level level) {
+  switch (level) {
+    case Level::Error:
+      return {"ERROR", "31"};
+    case Level::Warn:
+      return {" WARN", "33"};
+    case Level::Info:
+      return {" INFO", "32"};
+    case Level::Debug:
+      return {"DEBUG", "34"};
+    case Level::Trace:
+      break;
+  }
+  return {"TRACE", "35"};
+}
+
+void append_styled(std::string& out, std::string_view sgr, std::string_view text, bool color) {
+  if (!color) {
+    out.append(text);
+    return;
+  }
+  out.append("\x1b[").append(sgr).append("m").append(text).append("\x1b[0m");
+}
+
+std::string utc_now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm parts{};
+  gmtime_r(&ts.tv_sec, &parts);
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:06}Z", parts.tm_year + 1900,
+                     parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                     ts.tv_nsec / 1000);
+}
+
+}  // namespace
+
+bool enabled(Level level, std::string_view target) {
+  const Filter* filter = g_filter.load(std::memory_order_acquire);
+  return filter != nullptr && filter->enabled(level, target);
+}
+
+std::string format_line(Level level, std::string_view target, std::string_view message,
+                        bool color) {
+  const LevelStyle style = style_of(level);
   std::string line;
-  line.reserve(target.size() + message.size() + 3);
-  line.append(target).append(": ").append(message).push_back('\n');
-  [[maybe_unused]] auto n = ::write(STDERR_FILENO, line.data(), line.size());
+  line.reserve(64 + target.size() + message.size());
+  append_styled(line, "2", utc_now(), color);
+  line.push_back(' ');
+  append_styled(line, style.color, style.word, color);
+  line.push_back(' ');
+  append_styled(line, "2", target, color);
+  append_styled(line, "2", ":", color);
+  line.push_back(' ');
+  line.append(message);
+  line.push_back('\n');
+  return line;
+}
+
+void write(Level level, std::string_view target, std::string_view message) {
+  const std::string line = format_line(level, target, message, g_color.load());
+  // One write per line keeps lines of different threads apart; the loop only resumes a
+  // write that a signal or a full pipe cut short.
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a log line is never worth failing for
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void install_from_environment() {
+  const char* no_color = std::getenv("NO_COLOR");
+  const bool color_off = no_color != nullptr && no_color[0] != '\0' && !validate_utf8(no_color);
+  g_color.store(!color_off);
+  static const Filter filter = Filter::from_env_value(std::getenv("RUST_LOG"));
+  g_filter.store(&filter, std::memory_order_release);
 }
 
 }  // namespace korvane::log

@@ -6,6 +6,7 @@
 // TRACE line in a hot loop costs one check.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -20,6 +21,14 @@ bool enabled(Level level, std::string_view target);
 
 // Writes one whole line; safe from any thread.
 void write(Level level, std::string_view target, std::string_view message);
+
+// Installs the filter of RUST_LOG and the colours NO_COLOR allows, once, at start-up; before
+// that nothing is logged.
+void install_from_environment();
+
+// The line of one event, line feed included: "{time}  INFO {target}: {message}\n", with
+// ANSI colours when `color` is set.
+std::string format_line(Level level, std::string_view target, std::string_view message, bool color);
 
 template <class... Args>
 void emit(Level level, std::string_view target, fmt::format_string<Args...> format,
