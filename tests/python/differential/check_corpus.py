@@ -38,8 +38,10 @@ def main():
     started = time.monotonic()
     oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths)
     comparison = differential.compare([(p, p) for p in paths], oracle, ours)
-    rejected = sum(1 for v in oracle.values() if v.status == "error")
-    print(f"oracle rejects {rejected} files; {time.monotonic() - started:.1f}s")
+    rejected = [p for p in paths if oracle[p].status == "error"]
+    print(f"oracle rejects {len(rejected)} files; {time.monotonic() - started:.1f}s")
+    for path in rejected[:20]:
+        print(f"  {path}: {oracle[path].detail}")
     differential.report("corpus differential", comparison,
                         os.path.join(options.work_dir, "corpus_disagreements.txt"))
     return 1 if comparison.disagreements else 0
