@@ -11,6 +11,8 @@ namespace korvane::package_scanner {
 
 namespace {
 
+constexpr std::size_t kBufferSize = 32 * 1024;
+
 EntryKind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::File;
   if (S_ISDIR(mode)) return EntryKind::Directory;
@@ -25,13 +27,7 @@ std::optional<DirListing> DirListing::open(int at_fd, const char* name, int* err
     *error = errno;
     return std::nullopt;
   }
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    *error = errno;
-    ::close(fd);
-    return std::nullopt;
-  }
-  DirListing listing(dir);
+  DirListing listing(fd);
   struct stat st;
   // Probing "." needs search permission exactly as probing an entry does.
   if (::fstatat(fd, ".", &st, 0) == 0) {
@@ -44,25 +40,44 @@ std::optional<DirListing> DirListing::open(int at_fd, const char* name, int* err
 }
 
 DirListing::DirListing(DirListing&& other) noexcept
-    : dir_(other.dir_),
+    : fd_(other.fd_),
+      buffer_(std::move(other.buffer_)),
+      used_(other.used_),
+      offset_(other.offset_),
+      at_end_(other.at_end_),
       last_(other.last_),
       identity_(other.identity_),
       trust_entry_type_(other.trust_entry_type_) {
-  other.dir_ = nullptr;
+  other.fd_ = -1;
   other.last_ = nullptr;
 }
 
 DirListing::~DirListing() {
-  if (dir_ != nullptr) ::closedir(dir_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
-int DirListing::fd() const { return ::dirfd(dir_); }
+bool DirListing::fill() {
+  if (at_end_) return false;
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+  const ssize_t n = ::getdents64(fd_, buffer_.get(), kBufferSize);
+  // A failed read ends the listing: the remaining entries cannot be reached either way.
+  if (n <= 0) {
+    at_end_ = true;
+    return false;
+  }
+  used_ = static_cast<std::size_t>(n);
+  offset_ = 0;
+  return true;
+}
 
 const char* DirListing::next() {
   for (;;) {
-    // A failed read ends the listing: the remaining entries cannot be reached either way.
-    last_ = ::readdir(dir_);
-    if (last_ == nullptr) return nullptr;
+    if (offset_ >= used_ && !fill()) {
+      last_ = nullptr;
+      return nullptr;
+    }
+    last_ = reinterpret_cast<const struct dirent64*>(buffer_.get() + offset_);
+    offset_ += last_->d_reclen;
     const char* name = last_->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
     return name;
@@ -86,13 +101,13 @@ EntryKind DirListing::kind_of_last() const {
     }
   }
   struct stat st;
-  if (::fstatat(fd(), last_->d_name, &st, 0) != 0) return EntryKind::Other;
+  if (::fstatat(fd_, last_->d_name, &st, 0) != 0) return EntryKind::Other;
   return kind_of_mode(st.st_mode);
 }
 
 bool DirListing::has(const char* relative) const {
   struct stat st;
-  return ::fstatat(fd(), relative, &st, 0) == 0;
+  return ::fstatat(fd_, relative, &st, 0) == 0;
 }
 
 }  // namespace korvane::package_scanner

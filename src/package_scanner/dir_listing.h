@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -36,7 +37,7 @@ class DirListing {
   DirListing(const DirListing&) = delete;
   ~DirListing();
 
-  int fd() const;
+  int fd() const { return fd_; }
   DirIdentity identity() const { return identity_; }
 
   // The next entry's name, "." and ".." left out; nullptr at the end or when the listing fails.
@@ -50,10 +51,17 @@ class DirListing {
   bool has(const char* relative) const;
 
  private:
-  explicit DirListing(DIR* dir) : dir_(dir) {}
+  explicit DirListing(int fd) : fd_(fd) {}
+  bool fill();
 
-  DIR* dir_ = nullptr;
-  const dirent* last_ = nullptr;
+  int fd_ = -1;
+  // Raw records of the kernel's listing: one buffer per open directory, since the walk
+  // descends while its parent is still being listed.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;
+  std::size_t offset_ = 0;
+  bool at_end_ = false;
+  const struct dirent64* last_ = nullptr;
   DirIdentity identity_;
   // The entry type reported by the listing equals the status probe's answer only when the
   // directory can be searched; without search permission every probe fails.

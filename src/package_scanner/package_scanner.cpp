@@ -105,8 +105,10 @@ class PackageWalker {
   void enter_above(DirIdentity id) { descent_.push_back(id); }
 
   // `at_name` relative to `at_fd` opens the directory whose path text is `path`.
+  // `dir_has_init` is the caller's probe of that directory, so it is not repeated.
   void walk(int at_fd, const char* at_name, std::string& path,
-            const std::optional<std::string>& parent, bool py_typed, uint32_t depth);
+            const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
+            uint32_t depth);
 
  private:
   void take_file(std::string& path, std::string_view raw, std::string_view name,
@@ -124,7 +126,8 @@ class PackageWalker {
 };
 
 void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
-                         const std::optional<std::string>& parent, bool py_typed, uint32_t depth) {
+                         const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
+                         uint32_t depth) {
   if (depth > max_depth_) return;
   int error = 0;
   auto dir = DirListing::open(at_fd, at_name, &error);
@@ -137,7 +140,6 @@ void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
     return;
   }
   descent_.push_back(dir->identity());
-  const bool dir_has_init = dir->has("__init__.py") || dir->has("__init__.pyi");
   const std::size_t base_len = path.size();
   while (const char* entry = dir->next()) {
     const std::string_view raw(entry);
@@ -173,8 +175,10 @@ void PackageWalker::take_file(std::string& path, std::string_view raw, std::stri
   if (!is_stub && !dir_has_init && !is_init) return;
   const std::string_view stem = is_valid_utf8(parts.stem) ? parts.stem : std::string_view();
   if (is_private(stem)) return;
-  KLOG_TRACE(kTarget, "Found file: {} (stub={}, init={}, depth={})", debug_quoted(path), is_stub,
-             is_init, depth);
+  if (log::enabled(log::Level::Trace, kTarget)) {
+    KLOG_TRACE(kTarget, "Found file: {} (stub={}, init={}, depth={})", debug_quoted(path), is_stub,
+               is_init, depth);
+  }
   ModuleFileInfo& info = out_.emplace_back();
   info.path = path;
   info.is_stdlib = kind_.is_stdlib;
@@ -195,11 +199,11 @@ void PackageWalker::take_directory(const DirListing& dir, std::string& path, std
   const std::string raw_name(raw);
   if (!contains_init_at(dir, raw)) {
     // A directory without __init__ adds nothing to the names of the files below it.
-    walk(dir.fd(), raw_name.c_str(), path, parent, py_typed, depth + 1);
+    walk(dir.fd(), raw_name.c_str(), path, parent, py_typed, false, depth + 1);
     return;
   }
   const bool child_py_typed = py_typed || contains_py_typed_at(dir, raw);
-  walk(dir.fd(), raw_name.c_str(), path, dotted(parent, name), child_py_typed, depth + 1);
+  walk(dir.fd(), raw_name.c_str(), path, dotted(parent, name), child_py_typed, true, depth + 1);
 }
 
 uint64_t whole_ms_since(std::chrono::steady_clock::time_point start) {
@@ -226,7 +230,8 @@ void PackageScanner::scan_package(const std::string& dir, RootKind kind,
   PackageWalker walker(kind, max_depth, include_all_symbols, out);
   std::string path = dir;
   // Opening "" fails like the NUL-carrying path it stands for.
-  walker.walk(AT_FDCWD, has_nul(dir) ? "" : dir.c_str(), path, parent, py_typed, depth);
+  walker.walk(AT_FDCWD, has_nul(dir) ? "" : dir.c_str(), path, parent, py_typed, contains_init(dir),
+              depth);
 }
 
 std::optional<uint32_t> PackageScanner::find_nested_package_depth(const std::string& dir) {
@@ -338,7 +343,7 @@ void PackageScanner::scan_root(const std::string& root, RootKind kind, ScanResul
       walker.enter_above(listing->identity());
       const std::optional<std::string> parent =
           has_init ? std::optional<std::string>(name) : std::nullopt;
-      walker.walk(listing->fd(), entry, path, parent, py_typed, 1);
+      walker.walk(listing->fd(), entry, path, parent, py_typed, has_init, 1);
       ++result.packages_scanned;
     }
   }
