@@ -76,6 +76,8 @@ Binder::Binder(FileInfo file_info) : file_info_(std::move(file_info)) {}
 BinderResult Binder::bind_module(python::StmtList body) && {
   scopes_.push_back(
       Scope{{}, file_info_.module_name == "builtins" ? ScopeKind::Builtins : ScopeKind::Module});
+  // Roughly one name per top-level statement; saves the rehashes of growing from empty.
+  scopes_.back().symbol_map.reserve(body.size());
 
   // `__all__` is settled before binding so that the flags below see its final contents, and
   // removals win over additions wherever they stand.
