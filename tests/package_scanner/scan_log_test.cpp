@@ -1,0 +1,74 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "log/log.h"
+#include "package_scanner/package_scanner.h"
+#include "scan_tree.h"
+
+namespace korvane::package_scanner {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Runs `fn` with standard error sent to a file and returns what was written there.
+template <class Fn>
+std::string capture_stderr(Fn fn) {
+  char name[] = "/tmp/scan-log-XXXXXX";
+  const int fd = ::mkstemp(name);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  fn();
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(fd);
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  ::unlink(name);
+  return text.str();
+}
+
+// The lines a user reads when a scan misses files: which roots were skipped or scanned, with
+// which flags, and which files and failures were met.
+TEST(PackageScannerLog, WritesItsLinesUnderItsTarget) {
+  ::setenv("RUST_LOG", "korvane_indexer::package_scanner=trace", 1);
+  ::setenv("NO_COLOR", "1", 1);
+  log::install_from_environment();
+  ScanTree tree({"pkg/__init__.py", "m.pyi", "pkg/loop -> ."});
+  const std::string text = capture_stderr([&] {
+    ScanConfig config;
+    config.roots = {tree.path("missing"), tree.path("m.pyi"), tree.root()};
+    config.typeshed_stdlib_path = tree.root();
+    config.package_depths["pkg"] = {3, false};
+    PackageScanner(std::move(config)).scan();
+    std::vector<ModuleFileInfo> out;
+    PackageScanner::scan_package(tree.path("gone"), {}, std::nullopt, false, 1, false, 1, out);
+  });
+  const std::string q = "\"" + tree.root();
+  const char* target = " korvane_indexer::package_scanner: ";
+  EXPECT_THAT(text, HasSubstr(std::string("DEBUG") + target + "Skipping non-existent root: " + q +
+                              "/missing\"\n"));
+  EXPECT_THAT(text, HasSubstr(std::string("DEBUG") + target + "Skipping non-existent root: " + q +
+                              "/m.pyi\"\n"));
+  EXPECT_THAT(text, HasSubstr(std::string("DEBUG") + target + "Scanning root: " + q +
+                              "\" (stdlib=true, typeshed=false, bundled=false)\n"));
+  EXPECT_THAT(text, HasSubstr(std::string("TRACE") + target + "Found file: " + q +
+                              "/pkg/__init__.py\" (stub=false, init=true, depth=1)\n"));
+  EXPECT_THAT(text, HasSubstr(std::string(" WARN") + target + "Failed to read directory " + q +
+                              "/gone\": No such file or directory (os error 2)\n"));
+  // Files directly in a root are not announced one by one.
+  EXPECT_THAT(text, Not(HasSubstr("m.pyi\" (stub")));
+}
+
+}  // namespace
+}  // namespace korvane::package_scanner
