@@ -1,0 +1,92 @@
+// Indentation: INDENT and DEDENT at the start of logical lines, and the end of input.
+#include "python/lexer.h"
+
+namespace korvane::python {
+
+// Measures the indentation of the next non-blank line and emits INDENT/DEDENT. Tabs advance
+// to the next multiple of 8; `alt` counts every tab as one column, so a file whose block
+// structure changes with the tab size is caught as inconsistent.
+bool Lexer::at_line_start() {
+  line_start_ = false;
+  uint32_t col = 0, alt = 0, start = pos_;
+  for (;;) {
+    col = alt = 0;
+    start = pos_;
+    for (;; ++pos_) {
+      char c = peek();
+      if (c == ' ') {
+        ++col, ++alt;
+      } else if (c == '\t') {
+        col = (col / 8 + 1) * 8, ++alt;
+      } else if (c == '\f') {
+        col = alt = 0;
+      } else {
+        break;
+      }
+    }
+    if (at_end()) return true;
+    char c = peek();
+    if (c == '#') {
+      while (!at_end() && src_[pos_] != '\n' && src_[pos_] != '\r') ++pos_;
+      if (at_end()) return true;
+      c = peek();
+    }
+    if (c != '\n' && c != '\r') break;
+    pos_ += (c == '\r' && peek(1) == '\n') ? 2 : 1;  // a blank line: no tokens at all
+  }
+  if (col == indents_.back()) {
+    if (alt != alt_indents_.back()) {
+      return fail(ParseErrorKind::InconsistentTabs, start, pos_,
+                  "inconsistent use of tabs and spaces in indentation");
+    }
+  } else if (col > indents_.back()) {
+    if (indents_.size() >= kMaxIndent) {
+      return fail(ParseErrorKind::TooDeeplyNested, start, pos_, "too many levels of indentation");
+    }
+    if (alt <= alt_indents_.back()) {
+      return fail(ParseErrorKind::InconsistentTabs, start, pos_,
+                  "inconsistent use of tabs and spaces in indentation");
+    }
+    indents_.push_back(col);
+    alt_indents_.push_back(alt);
+    emit(TokenKind::Indent, start);
+  } else {
+    while (indents_.size() > 1 && col < indents_.back()) {
+      indents_.pop_back();
+      alt_indents_.pop_back();
+      emit(TokenKind::Dedent, pos_);
+    }
+    if (col != indents_.back()) {
+      return fail(ParseErrorKind::UnindentMismatch, start, pos_,
+                  "unindent does not match any outer indentation level");
+    }
+    if (alt != alt_indents_.back()) {
+      return fail(ParseErrorKind::InconsistentTabs, start, pos_,
+                  "inconsistent use of tabs and spaces in indentation");
+    }
+  }
+  return true;
+}
+
+bool Lexer::finish() {
+  if (!brackets_.empty()) {
+    char open = brackets_.back();
+    error_.expected = std::string(1, open == '(' ? ')' : open == '[' ? ']' : '}');
+    uint32_t at = brackets_at_.back();
+    return fail(ParseErrorKind::UnclosedBracket, at, at + 1);
+  }
+  if (!out_->empty()) {
+    TokenKind last = out_->back().kind;
+    if (last != TokenKind::Newline && last != TokenKind::Dedent && last != TokenKind::Indent) {
+      emit(TokenKind::Newline, pos_);
+    }
+  }
+  while (indents_.size() > 1) {
+    indents_.pop_back();
+    emit(TokenKind::Dedent, pos_);
+  }
+  emit(TokenKind::EndOfFile, pos_);
+  return false;
+}
+
+}  // namespace korvane::python

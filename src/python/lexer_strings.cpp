@@ -1,0 +1,163 @@
+// Strings and bytes, and the modes of f- and t-strings: literal text, replacement fields and
+// format specs nest to any depth, so the stack of modes lives in the lexer.
+#include <string>
+
+#include "python/lexer.h"
+
+namespace korvane::python {
+
+// Lexes a literal whose prefix starts at `start` and whose opening quote is at `quote_pos`.
+bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool fstring) {
+  pos_ = quote_pos;
+  const char q = peek();
+  const bool triple = peek(1) == q && peek(2) == q;
+  pos_ += triple ? 3 : 1;
+  if (triple) flags |= kTriple;
+  if (fstring) {
+    uint32_t nesting = 0;
+    for (const ModeEntry& m : modes_) nesting += m.mode == Mode::FString;
+    if (nesting >= kMaxFStringNesting) {
+      return fail(ParseErrorKind::InvalidFString, start, pos_, "too many nested f-strings");
+    }
+    emit(TokenKind::FStringStart, start, flags);
+    modes_.push_back(ModeEntry{Mode::FString, q, triple, (flags & kRaw) != 0, 0});
+    return true;
+  }
+  const bool bytes = (flags & kBytes) != 0;
+  const size_t n = src_.size();
+  for (;;) {
+    if (pos_ >= n) {
+      return fail(
+          ParseErrorKind::UnterminatedString, start, pos_,
+          triple ? "unterminated triple-quoted string literal" : "unterminated string literal");
+    }
+    char c = src_[pos_];
+    if (c == q) {
+      if (!triple) {
+        ++pos_;
+        break;
+      }
+      if (peek(1) == q && peek(2) == q) {
+        pos_ += 3;
+        break;
+      }
+      ++pos_;
+    } else if (c == '\\') {
+      flags |= kBackslash;
+      ++pos_;
+      if (pos_ < n) pos_ += (src_[pos_] == '\r' && peek(1) == '\n') ? 2 : 1;
+    } else if ((c == '\n' || c == '\r') && !triple) {
+      return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated string literal");
+    } else if (bytes && static_cast<unsigned char>(c) >= 0x80) {
+      return fail(ParseErrorKind::InvalidSyntax, pos_, pos_ + 1,
+                  "bytes can only contain ASCII literal characters");
+    } else {
+      ++pos_;
+    }
+  }
+  emit(TokenKind::String, start, flags);
+  return true;
+}
+
+// Literal text of an f-string, or of a format spec, up to the next field or the end.
+bool Lexer::lex_fstring_literal() {
+  const ModeEntry m = modes_.back();
+  const bool spec = m.mode == Mode::FormatSpec;
+  const uint32_t start = pos_;
+  uint8_t flags = spec ? kFormatSpec : 0;
+  auto flush = [&]() {
+    if (pos_ > start) out_->push_back(Token{TokenKind::FStringMiddle, flags, start, pos_});
+  };
+  const size_t n = src_.size();
+  for (;;) {
+    if (pos_ >= n) {
+      return fail(ParseErrorKind::UnterminatedString, start, pos_,
+                  m.triple ? "unterminated triple-quoted f-string literal"
+                           : "unterminated f-string literal");
+    }
+    char c = src_[pos_];
+    if (c == m.quote && (!m.triple || (peek(1) == c && peek(2) == c))) {
+      if (spec)
+        return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1, "f-string: expecting '}'");
+      flush();
+      uint32_t end_start = pos_;
+      pos_ += m.triple ? 3 : 1;
+      emit(TokenKind::FStringEnd, end_start);
+      modes_.pop_back();
+      return true;
+    }
+    if ((c == '\n' || c == '\r') && !m.triple) {
+      if (spec) {
+        return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1,
+                    "f-string: newlines are not allowed in format specifiers for single quoted "
+                    "f-strings");
+      }
+      return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated f-string literal");
+    }
+    if (c == '\\') {
+      flags |= kBackslash;
+      char c1 = peek(1);
+      if (c1 == '{' || c1 == '}') {
+        ++pos_;  // a backslash does not escape a brace: the brace keeps its meaning
+      } else if (!m.raw && c1 == 'N' && peek(2) == '{') {
+        pos_ += 3;
+        while (pos_ < n && src_[pos_] != '}' && src_[pos_] != m.quote && src_[pos_] != '\n') {
+          ++pos_;
+        }
+        if (peek() == '}') ++pos_;
+      } else {
+        pos_ += (c1 == '\r' && peek(2) == '\n') ? 3 : 2;
+      }
+      continue;
+    }
+    if (c == '{') {
+      if (!spec && peek(1) == '{') {
+        flags |= kBackslash;
+        pos_ += 2;
+        continue;
+      }
+      flush();
+      if (!open_bracket('{')) return false;
+      uint32_t brace = pos_++;
+      emit(TokenKind::LBrace, brace);
+      modes_.push_back(ModeEntry{Mode::Field, m.quote, m.triple, m.raw,
+                                 static_cast<uint32_t>(brackets_.size())});
+      return true;
+    }
+    if (c == '}') {
+      if (!spec) {
+        if (peek(1) == '}') {
+          flags |= kBackslash;
+          pos_ += 2;
+          continue;
+        }
+        return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1,
+                    "f-string: single '}' is not allowed");
+      }
+      flush();
+      modes_.pop_back();  // the format spec; the field's own '}' follows
+      return fstring_field_delimiter();
+    }
+    ++pos_;
+  }
+}
+
+// A '}' or ':' at the top level of a replacement field: the field ends, or its format spec
+// begins.
+bool Lexer::fstring_field_delimiter() {
+  uint32_t start = pos_++;
+  if (src_[start] == ':') {
+    emit(TokenKind::Colon, start);
+    ModeEntry field = modes_.back();
+    modes_.push_back(
+        ModeEntry{Mode::FormatSpec, field.quote, field.triple, field.raw, field.bracket_level});
+    return true;
+  }
+  emit(TokenKind::RBrace, start);
+  brackets_.pop_back();
+  brackets_at_.pop_back();
+  modes_.pop_back();
+  return true;
+}
+
+}  // namespace korvane::python

@@ -1,0 +1,111 @@
+#include "python/parser.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "python/lexer.h"
+#include "python/parser_impl.h"
+
+namespace korvane::python {
+
+Parser::Parser(std::string_view source, const std::vector<Token>& tokens,
+               const ParseError& lex_error, Arena& arena)
+    : src_(source), toks_(tokens), lex_error_(lex_error), arena_(arena) {
+  stack_.reserve(256);
+}
+
+bool Parser::expect(TokenKind k) {
+  if (at(k)) {
+    bump();
+    return true;
+  }
+  std::string want(token_kind_text(k));
+  if (want.size() > 2 && want.front() == '\'') want = want.substr(1, want.size() - 2);
+  unexpected(want);
+  return false;
+}
+
+Failed Parser::unexpected(std::string_view expected) {
+  if (failed_) return {};
+  if (at(TokenKind::Error)) {
+    failed_ = true;
+    error_ = lex_error_;
+    return {};
+  }
+  failed_ = true;
+  const Token& t = cur();
+  error_.range = {t.start, t.end};
+  switch (t.kind) {
+    case TokenKind::Indent:
+      error_.kind = ParseErrorKind::UnexpectedIndent;
+      return {};
+    case TokenKind::Newline:
+    case TokenKind::Dedent:
+    case TokenKind::EndOfFile:
+      error_.found = std::string(token_kind_text(t.kind));
+      break;
+    default:
+      error_.found = std::string(text(t));
+  }
+  error_.kind = ParseErrorKind::UnexpectedToken;
+  error_.expected = std::string(expected);
+  return {};
+}
+
+Failed Parser::syntax_error(TextRange range, std::string message, ParseErrorKind kind) {
+  if (failed_) return {};
+  failed_ = true;
+  error_.kind = kind;
+  error_.range = range;
+  error_.message = std::move(message);
+  return {};
+}
+
+// Python compares identifiers after NFKC normalisation, so `ﬁ` and `fi` are one name.
+std::string_view Parser::identifier(const Token& t) {
+  std::string_view raw = text(t);
+  if ((t.flags & kNonAscii) == 0) return raw;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
+  if (U_FAILURE(status)) return raw;
+  icu::UnicodeString in = icu::UnicodeString::fromUTF8(raw);
+  if (nfkc->isNormalized(in, status) && U_SUCCESS(status)) return raw;
+  status = U_ZERO_ERROR;
+  icu::UnicodeString norm = nfkc->normalize(in, status);
+  if (U_FAILURE(status)) return raw;
+  std::string out;
+  norm.toUTF8String(out);
+  return arena_.copy_text(out);
+}
+
+bool Parser::parse_file(StmtList* body) {
+  size_t mark = stack_.size();
+  if (!parse_statements_until(TokenKind::EndOfFile, mark)) return false;
+  *body = take<Stmt>(stack_, mark);
+  return true;
+}
+
+Result<ParsedModule, ParseError> parse_module(std::string_view source) {
+  if (source.size() >= (uint64_t{1} << 32)) {
+    ParseError e;
+    e.kind = ParseErrorKind::SourceTooLarge;
+    e.size = source.size();
+    return Unexpected(std::move(e));
+  }
+  uint32_t start = source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  std::vector<Token> tokens;
+  Lexer lexer(source, start);
+  lexer.run(tokens);
+  // Trees take about twice their source; starting near that size saves block hops.
+  auto arena = std::make_unique<Arena>(std::clamp<size_t>(source.size() * 2, 4096, 8u << 20));
+  Parser parser(source, tokens, lexer.error(), *arena);
+  StmtList body;
+  if (!parser.parse_file(&body)) return Unexpected(std::move(parser.error()));
+  return ParsedModule(std::move(arena), body, source);
+}
+
+}  // namespace korvane::python
