@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <utility>
@@ -12,7 +13,9 @@
 #include <absl/container/flat_hash_set.h>
 
 #include "indexer/profiling.h"
+#include "indexer/worker_pool.h"
 #include "log/log.h"
+#include "python/parser.h"
 #include "util/os_error.h"
 #include "util/unicode_text.h"
 #include "util/utf8.h"
@@ -21,6 +24,7 @@ namespace korvane::indexer {
 
 using protocol::FileIndexResult;
 using protocol::FileToIndex;
+using protocol::IndexedSymbol;
 
 bool is_dunder_name(std::string_view name) {
   return name.size() >= 2 && name.starts_with("__") && name.ends_with("__");
@@ -173,6 +177,178 @@ std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& 
   if (text.find("import *") != std::string_view::npos) return std::nullopt;
   KLOG_DEBUG(kLogTarget, "Skipping file without __all__ or wildcard imports: {}", file.path);
   return empty_result(file);
+}
+
+FileIndexResult Indexer::index_file(const FileToIndex& file) const {
+  profiling::TimingGuard timer("index_file_total");
+  KLOG_DEBUG(kLogTarget, "Indexing file: {} (is_stub={}, is_py_typed={}, include_all_symbols={})",
+             file.path, file.is_stub, file.is_py_typed, file.include_all_symbols);
+  if (auto skipped = check_should_skip_file(file)) return std::move(*skipped);
+
+  const auto read_start = std::chrono::steady_clock::now();
+  auto text = read_file_content(file.path);
+  if (!text) {
+    KLOG_WARN(kLogTarget, "Failed to read file {}: {}", file.path, text.error());
+    FileIndexResult failed = empty_result(file);
+    failed.error = "Failed to read file: " + text.error();
+    return failed;
+  }
+  profiling::record_timing(
+      "file_read", profiling::Duration::from(std::chrono::steady_clock::now() - read_start));
+
+  if (auto skipped = check_fast_path_skip(file, *text)) return std::move(*skipped);
+
+  Result<std::vector<IndexedSymbol>> symbols = [&] {
+    profiling::TimingGuard extract_timer("extract_symbols_binder_total");
+    return extract_and_build_result(file, *text);
+  }();
+  if (!symbols) {
+    FileIndexResult failed = empty_result(file);
+    failed.error = "Parse error: " + symbols.error();
+    return failed;
+  }
+  dedup_symbols(*symbols);
+  KLOG_DEBUG(kLogTarget, "Found {} symbols in {} (after dedup)", symbols->size(), file.path);
+  FileIndexResult result = empty_result(file);
+  result.symbols = std::move(*symbols);
+  return result;
+}
+
+std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> files,
+                                                  bool parallel) const {
+  std::vector<FileIndexResult> results(files.size());
+  if (parallel) {
+    worker_pool::parallel_for_each_index(files.size(),
+                                         [&](std::size_t i) { results[i] = index_file(files[i]); });
+  } else {
+    for (std::size_t i = 0; i < files.size(); ++i) results[i] = index_file(files[i]);
+  }
+  return results;
+}
+
+Result<std::vector<IndexedSymbol>> Indexer::extract_and_build_result(const FileToIndex& file,
+                                                                     std::string_view text) const {
+  const auto parse_start = std::chrono::steady_clock::now();
+  auto parsed = python::parse_module(text);
+  if (!parsed) {
+    std::string rendering = render_parse_error(parsed.error());
+    KLOG_WARN(kLogTarget, "Failed to parse file {}: {}", file.path, rendering);
+    return Unexpected(std::move(rendering));
+  }
+  profiling::record_timing(
+      "parse", profiling::Duration::from(std::chrono::steady_clock::now() - parse_start));
+
+  binder::BinderResult bound = [&] {
+    profiling::TimingGuard bind_timer("bind_module");
+    return binder::Binder(file_info_for(file)).bind_module(parsed->body());
+  }();
+  profiling::TimingGuard convert_timer("convert_symbols");
+  return convert_symbols(bound.module_scope, file);
+}
+
+binder::FileInfo Indexer::file_info_for(const FileToIndex& file) const {
+  binder::FileInfo info;
+  info.module_name = file.module_name.value_or(std::string());
+  info.is_stub = file.is_stub;
+  info.is_py_typed = file.is_py_typed;
+  if (python_version_) {
+    info.python_version = binder::PythonVersion{python_version_->major, python_version_->minor};
+  }
+  return info;
+}
+
+std::vector<IndexedSymbol> Indexer::convert_symbols(const binder::Scope& scope,
+                                                    const FileToIndex& file) {
+  std::vector<IndexedSymbol> symbols;
+  symbols.reserve(scope.symbol_map.size());
+  for (const auto& [name, symbol] : scope.symbol_map) {
+    if (is_dunder_name(name) && !(symbol.flags & binder::SymbolFlags::IN_DUNDER_ALL)) continue;
+    const bool declared = std::any_of(
+        symbol.declarations.begin(), symbol.declarations.end(),
+        [](const binder::Declaration& d) { return d.kind != binder::DeclarationKind::Import; });
+    if (!declared) continue;  // names bound only by imports are resolved in cross-file mode
+    if (auto converted = convert_declared_symbol(name, symbol, file)) {
+      symbols.push_back(std::move(*converted));
+    }
+  }
+  return symbols;
+}
+
+std::optional<IndexedSymbol> Indexer::convert_declared_symbol(std::string_view name,
+                                                              const binder::Symbol& symbol,
+                                                              const FileToIndex& file) {
+  using binder::SymbolFlags;
+  const bool restricted = file.is_stub || file.is_py_typed;
+  const bool in_all = (symbol.flags & SymbolFlags::IN_DUNDER_ALL) != 0;
+  if (restricted ? (symbol.flags & SymbolFlags::kHiddenMask) != 0
+                 : !(in_all || file.include_all_symbols)) {
+    return std::nullopt;
+  }
+  uint32_t visibility = in_all ? protocol::kVisibilityInDunderAll : 0;
+  if ((!restricted && file.include_all_symbols) || !(symbol.flags & SymbolFlags::HIDDEN)) {
+    visibility |= protocol::kVisibilityPublic;
+  }
+  IndexedSymbol out;
+  out.name = std::string(name);
+  out.visibility_flags = visibility;
+  out.kind = determine_symbol_kind(name, symbol.declarations);
+  for (const auto& declaration : symbol.declarations) {
+    if (declaration.kind != binder::DeclarationKind::Import || !declaration.alias_info) continue;
+    const auto& alias = *declaration.alias_info;
+    out.alias = protocol::SymbolAlias{alias.imported_name.value_or(std::string()),
+                                      alias.module_name, kSymbolKindVariable};
+    break;
+  }
+  return out;
+}
+
+uint32_t Indexer::determine_symbol_kind(std::string_view name,
+                                        std::span<const binder::Declaration> declarations) {
+  if (declarations.empty()) return kSymbolKindVariable;
+  const binder::Declaration& first = declarations.front();
+  switch (first.kind) {
+    case binder::DeclarationKind::Function:
+      return kSymbolKindFunction;
+    case binder::DeclarationKind::Class:
+      return kSymbolKindClass;
+    case binder::DeclarationKind::TypeAlias:
+      return kSymbolKindTypeParameter;
+    case binder::DeclarationKind::Import:
+      return kSymbolKindVariable;
+    case binder::DeclarationKind::Variable:
+      break;
+  }
+  if (first.is_constant || first.is_final) return kSymbolKindConstant;
+  // ASCII only on purpose: the binder's own constant test already covers Unicode upper case.
+  bool has_upper = false;
+  for (const char c : name) {
+    if (c >= 'A' && c <= 'Z') {
+      has_upper = true;
+    } else if (!(c >= '0' && c <= '9') && c != '_') {
+      return kSymbolKindVariable;
+    }
+  }
+  return has_upper ? kSymbolKindConstant : kSymbolKindVariable;
+}
+
+void Indexer::dedup_symbols(std::vector<IndexedSymbol>& symbols) {
+  if (symbols.size() < 2) return;
+  absl::flat_hash_set<std::string_view> seen;
+  seen.reserve(symbols.size());
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    if (seen.contains(symbols[i].name)) continue;
+    // Move first, then remember the name where it now lives: a short name's bytes move with it.
+    if (kept != i) symbols[kept] = std::move(symbols[i]);
+    seen.insert(symbols[kept].name);
+    ++kept;
+  }
+  symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(kept), symbols.end());
+}
+
+std::string Indexer::render_parse_error(const python::ParseError& error) {
+  return fmt::format("[ParseError {{ error: {}, location: {}..{} }}]", error.kind_text(),
+                     error.range.start, error.range.end);
 }
 
 }  // namespace korvane::indexer

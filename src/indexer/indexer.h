@@ -22,9 +22,16 @@
 #include <utility>
 #include <vector>
 
+#include "binder/binder.h"
 #include "import_resolver/import_resolver.h"
 #include "protocol/index_files.h"
+#include "python/parse_error.h"
 #include "util/result.h"
+
+namespace korvane::cross_file {
+class CrossFileResolver;
+class ParseCache;
+}  // namespace korvane::cross_file
 
 namespace korvane::indexer {
 
@@ -66,6 +73,46 @@ class Indexer {
     return python_version_;
   }
 
+  // Indexes one file: never fails, a file that cannot be read or parsed yields its error text.
+  protocol::FileIndexResult index_file(const protocol::FileToIndex& file) const;
+
+  // `index_file` over a batch, one result per file in the batch's order; over the worker pool
+  // when `parallel` is set, else one after another on this thread.
+  std::vector<protocol::FileIndexResult> index_batch(std::span<const protocol::FileToIndex> files,
+                                                     bool parallel) const;
+
+  // Parses, binds and converts `text`; the error is the rendering of the first syntax error
+  // (already logged), for "Parse error: {}".
+  Result<std::vector<protocol::IndexedSymbol>> extract_and_build_result(
+      const protocol::FileToIndex& file, std::string_view text) const;
+
+  // What the binder is told about `file`, with this Indexer's Python version.
+  binder::FileInfo file_info_for(const protocol::FileToIndex& file) const;
+
+  // The exported symbols of a bound module, in the scope's own (unspecified) order: dunder
+  // names outside `__all__` and names bound only by imports are left out, the rest go through
+  // `convert_declared_symbol`.
+  static std::vector<protocol::IndexedSymbol> convert_symbols(const binder::Scope& scope,
+                                                              const protocol::FileToIndex& file);
+
+  // Admission, visibility, kind and alias of one symbol that has a declaration other than an
+  // import; none when the file's flags do not admit it. A stub or py.typed file exports every
+  // name not hidden; any other file only `__all__` names, or everything when all symbols are
+  // asked for.
+  static std::optional<protocol::IndexedSymbol> convert_declared_symbol(
+      std::string_view name, const binder::Symbol& symbol, const protocol::FileToIndex& file);
+
+  // The first declaration decides; variables are constants when marked so or when the name is
+  // ASCII upper case ("MAX_2", "_CACHE").
+  static uint32_t determine_symbol_kind(std::string_view name,
+                                        std::span<const binder::Declaration> declarations);
+
+  // Drops every symbol whose name an earlier one already has, keeping the order of the rest.
+  static void dedup_symbols(std::vector<protocol::IndexedSymbol>& symbols);
+
+  // "[ParseError { error: K, location: a..b }]".
+  static std::string render_parse_error(const python::ParseError& error);
+
   // Skip rule on the last path component: a result for private or protected module names.
   static std::optional<protocol::FileIndexResult> check_should_skip_file(
       const protocol::FileToIndex& file);
@@ -78,6 +125,17 @@ class Indexer {
   // neither "__all__" nor "import *").
   static std::optional<protocol::FileIndexResult> check_fast_path_skip(
       const protocol::FileToIndex& file, std::string_view text);
+
+  // Cross-file mode (defined in korvane_cross_file): one result per file in batch order, with
+  // import-only names and star imports followed to their definitions over the search paths.
+  std::vector<protocol::FileIndexResult> index_files_with_cross_file_resolution(
+      std::span<const protocol::FileToIndex> files, bool parallel) const;
+
+  // One file of a cross-file batch, parsed through the request's cache; grows the resolver's
+  // tables and memo, so it runs on one thread.
+  protocol::FileIndexResult index_file_with_resolver_mut_cached(
+      const protocol::FileToIndex& file, cross_file::CrossFileResolver& resolver,
+      const std::shared_ptr<cross_file::ParseCache>& parse_cache) const;
 
  private:
   std::shared_ptr<SharedImportResolver> import_resolver_;

@@ -1,11 +1,86 @@
+#include <chrono>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "indexer/cache.h"
+#include "indexer/indexer.h"
+#include "log/log.h"
+#include "protocol/index_files.h"
 #include "server/server.h"
 
 namespace korvane::server {
 
-// Not served yet: indexing lands with its own handler; until then the method is unknown.
-protocol::HandlerResult Server::handle_index_files(const json::Value& /*params*/) {
-  return Unexpected(
-      protocol::JsonRpcError{protocol::kMethodNotFound, "Method not found: indexFiles"});
+namespace {
+
+using protocol::FileIndexResult;
+using protocol::FileToIndex;
+
+// The files the cache could not serve, with their places in the request.
+struct Pending {
+  std::vector<FileToIndex> files;
+  std::vector<std::size_t> positions;
+};
+
+}  // namespace
+
+protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
+  auto decoded = protocol::decode_index_files_params(params);
+  if (!decoded) {
+    return Unexpected(protocol::JsonRpcError{protocol::kInvalidParams,
+                                             "Invalid indexFiles params: " + decoded.error()});
+  }
+  protocol::IndexFilesParams request = std::move(*decoded);
+  const auto start = std::chrono::steady_clock::now();
+  const auto [parallel, cross_file] = feature_flags.with([](const protocol::FeatureFlags& flags) {
+    return std::pair(flags.parallel, flags.cross_file_resolution);
+  });
+  KLOG_INFO(kLogTarget, "Indexing {} files (parallel: {}, cross_file_resolution: {})",
+            request.files.size(), parallel, cross_file);
+
+  indexer.with([&](indexer::Indexer& ix) {
+    if (request.search_paths) ix.configure_search_paths(*request.search_paths);
+  });
+
+  // Each result lands in its request slot, so no sorting is needed afterwards.
+  std::vector<std::optional<FileIndexResult>> slots(request.files.size());
+  uint32_t cache_hits = 0;
+  Pending pending;
+  for (std::size_t i = 0; i < request.files.size(); ++i) {
+    if (auto key = indexer::CacheKey::from_file(request.files[i])) {
+      if (auto hit = cache.get(*key)) {
+        slots[i] = std::move(*hit);
+        ++cache_hits;
+        continue;
+      }
+    }
+    pending.files.push_back(std::move(request.files[i]));
+    pending.positions.push_back(i);
+  }
+
+  if (!pending.files.empty()) {
+    indexer.with([&](indexer::Indexer& ix) {
+      // Cross-file resolution is not wired in yet: such a request is answered in plain mode.
+      ix.set_indexed_files(pending.files);
+      std::vector<FileIndexResult> results = ix.index_batch(pending.files, parallel);
+      for (std::size_t k = 0; k < results.size(); ++k) {
+        if (auto key = indexer::CacheKey::from_file(pending.files[k])) {
+          cache.insert(std::move(*key), results[k]);
+        }
+        slots[pending.positions[k]] = std::move(results[k]);
+      }
+    });
+  }
+
+  protocol::IndexFilesResult result;
+  result.results.reserve(slots.size());
+  for (auto& slot : slots) result.results.push_back(std::move(*slot));
+  result.elapsed_ms = whole_milliseconds(std::chrono::steady_clock::now() - start);
+  result.cache_hits = cache_hits;
+  KLOG_INFO(kLogTarget, "Indexed {} files in {}ms ({} cache hits, {} indexed)",
+            result.results.size(), result.elapsed_ms, cache_hits,
+            result.results.size() - cache_hits);
+  return json::Encoded{protocol::to_json_text(result)};
 }
 
 }  // namespace korvane::server

@@ -18,6 +18,8 @@
 
 #include <absl/container/flat_hash_set.h>
 
+#include "indexer/cache.h"
+#include "indexer/indexer.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
@@ -60,7 +62,9 @@ class Server {
   Guarded<protocol::FeatureFlags> feature_flags;  // all false until the first initialize
   Guarded<absl::flat_hash_set<std::string>> cancelled_requests;  // ids in their string form
   std::atomic<uint64_t> message_count{0};  // messages that decoded as requests or notifications
-  // The indexFiles state (the indexer and the result cache) belongs here.
+  // The indexFiles state: the indexer is held through a whole batch; the cache has its own lock.
+  Guarded<indexer::Indexer> indexer;
+  indexer::IndexCache cache;
   std::atomic<bool> initialized{false};
 };
 
