@@ -1,0 +1,331 @@
+#include "cross_file/cross_file_resolver.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "indexer/profiling.h"
+#include "indexer/worker_pool.h"
+#include "log/log.h"
+
+namespace korvane::cross_file {
+namespace {
+
+namespace fs = std::filesystem;
+using binder::DeclarationKind;
+using binder::SymbolFlags;
+
+bool is_cross_file_constant_name(std::string_view name) {
+  if (name.empty() || name.front() == '_') return false;
+  for (char ch : name) {
+    const bool allowed = (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+std::optional<binder::PythonVersion> binder_version(
+    const std::optional<protocol::PythonVersionConfig>& version) {
+  if (!version) return std::nullopt;
+  return binder::PythonVersion{version->major, version->minor};
+}
+
+std::optional<binder::AliasInfo> first_alias(const binder::Symbol& symbol) {
+  for (const binder::Declaration& declaration : symbol.declarations) {
+    if (declaration.kind == DeclarationKind::Import && declaration.alias_info) {
+      return declaration.alias_info;
+    }
+  }
+  return std::nullopt;
+}
+
+ResolvedSymbolInfo definition_in(const ModuleSymbolTable& table, const ModuleSymbolEntry& entry,
+                                 std::string_view name) {
+  return ResolvedSymbolInfo{table.file_path, std::string(name), entry.kind,
+                            (entry.flags & SymbolFlags::HIDDEN) == 0};
+}
+
+// The names a star import of `table` brings in: its __all__ when it has one (even empty), else
+// every bound name that does not start with "_".
+std::vector<std::string_view> star_exported_names(const ModuleSymbolTable& table) {
+  std::vector<std::string_view> names;
+  if (table.dunder_all) {
+    names.assign(table.dunder_all->begin(), table.dunder_all->end());
+    return names;
+  }
+  for (const auto& [name, entry] : table.symbol_map) {
+    if (!name.starts_with('_')) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+uint32_t cross_file_symbol_kind(std::string_view name,
+                                std::span<const binder::Declaration> declarations) {
+  for (const binder::Declaration& declaration : declarations) {
+    switch (declaration.kind) {
+      case DeclarationKind::Function:
+        return 12;
+      case DeclarationKind::Class:
+        return 5;
+      case DeclarationKind::TypeAlias:
+        return 26;
+      case DeclarationKind::Import:
+        return 13;
+      case DeclarationKind::Variable:
+        if (declaration.is_constant || declaration.is_final) return 14;
+        return is_cross_file_constant_name(name) ? 14 : 13;
+    }
+  }
+  return 13;
+}
+
+CrossFileResolver::CrossFileResolver(import_resolver::ImportResolverConfig config,
+                                     std::shared_ptr<ParseCache> parse_cache,
+                                     std::optional<protocol::PythonVersionConfig> python_version)
+    : import_resolver_(std::move(config)),
+      parse_cache_(std::move(parse_cache)),
+      python_version_(python_version) {}
+
+std::optional<ModuleSymbolTable> CrossFileResolver::build_module_table(
+    const protocol::FileToIndex& file, const std::optional<std::string>& module_name) const {
+  profiling::TimingGuard total("build_module_table");
+  std::optional<CachedParse> parse;
+  {
+    profiling::TimingGuard timer("cfr_parse_cached");
+    parse = parse_cache_->get_or_parse(file.path);
+  }
+  if (!parse) return std::nullopt;
+
+  std::string name = module_name ? *module_name : file.module_name.value_or("");
+  binder::FileInfo info{name, file.is_stub, file.is_py_typed, binder_version(python_version_)};
+  std::optional<binder::BinderResult> bound;
+  {
+    profiling::TimingGuard timer("cfr_bind");
+    bound = binder::Binder(std::move(info)).bind_module(parse->module->body());
+  }
+  profiling::TimingGuard timer("cfr_convert");
+  return convert_binder_result(*bound, file.path, std::move(name));
+}
+
+ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderResult& result,
+                                                           std::string file_path,
+                                                           std::string module_name) {
+  ModuleSymbolTable table;
+  table.file_path = std::move(file_path);
+  table.module_name = std::move(module_name);
+  if (result.dunder_all) {
+    table.dunder_all.emplace(result.dunder_all->begin(), result.dunder_all->end());
+  }
+  table.wildcard_imports.reserve(result.wildcard_imports.size());
+  for (const binder::WildcardImport& wildcard : result.wildcard_imports) {
+    table.wildcard_imports.push_back(wildcard.module_name);
+  }
+  table.symbol_map.reserve(result.module_scope.symbol_map.size());
+  for (const auto& [name, symbol] : result.module_scope.symbol_map) {
+    const uint32_t kind = cross_file_symbol_kind(name, symbol.declarations);
+    for (const binder::Declaration& declaration : symbol.declarations) {
+      if (declaration.kind == DeclarationKind::Class) {
+        KLOG_TRACE(kResolverLogTarget, "convert_binder_result: {} is Class, kind={}", name, kind);
+        break;
+      }
+    }
+    table.symbol_map.emplace(name,
+                             ModuleSymbolEntry{name, first_alias(symbol), kind, symbol.flags});
+  }
+  return table;
+}
+
+SharedTable CrossFileResolver::find_table(std::string_view path) const {
+  auto it = modules_.find(path);
+  return it == modules_.end() ? nullptr : it->second;
+}
+
+void CrossFileResolver::insert_table(ModuleSymbolTable table, bool map_module_name) {
+  if (map_module_name && !table.module_name.empty()) {
+    module_names_.insert_or_assign(table.module_name, table.file_path);
+  }
+  std::string path = table.file_path;
+  modules_.insert_or_assign(std::move(path),
+                            std::make_shared<const ModuleSymbolTable>(std::move(table)));
+}
+
+SharedTable CrossFileResolver::index_file_on_demand(std::string_view path,
+                                                    std::string_view module_name) {
+  profiling::TimingGuard timer("on_demand_index");
+  if (SharedTable existing = find_table(path)) return existing;
+  protocol::FileToIndex file;
+  file.path = std::string(path);
+  file.module_name = std::string(module_name);
+  // Case-sensitive on purpose: only the exact ".pyi" suffix marks a stub.
+  file.is_stub = path.ends_with(".pyi");
+  std::optional<ModuleSymbolTable> table = build_module_table(file, file.module_name);
+  if (!table) return nullptr;
+  insert_table(std::move(*table), /*map_module_name=*/false);
+  return find_table(path);
+}
+
+std::optional<ResolvedSymbolInfo> CrossFileResolver::resolve_alias(std::string_view from_path,
+                                                                   std::string_view module_text,
+                                                                   std::string_view name) {
+  profiling::TimingGuard timer("resolve_alias");
+  std::tuple<std::string, std::string, std::string> key(from_path, module_text, name);
+  if (auto hit = alias_memo_.find(key); hit != alias_memo_.end()) return hit->second;
+  std::optional<ResolvedSymbolInfo> result =
+      resolve_alias_internal(from_path, module_text, name, 0);
+  alias_memo_.emplace(std::move(key), result);
+  return result;
+}
+
+std::optional<ResolvedSymbolInfo> CrossFileResolver::resolve_alias_internal(
+    std::string_view from_path, std::string_view module_text, std::string_view name,
+    uint32_t depth) {
+  // No visited set: the depth limit alone ends import cycles.
+  if (depth > kMaxAliasDepth) {
+    KLOG_TRACE(kResolverLogTarget, "Max alias resolution depth reached for {}.{}", module_text,
+               name);
+    return std::nullopt;
+  }
+  std::optional<import_resolver::ResolvedImport> resolved =
+      import_resolver_.resolve_import(module_text, fs::path(from_path));
+  if (!resolved) return std::nullopt;
+  if (resolved->is_namespace_package) {
+    KLOG_TRACE(kResolverLogTarget, "Cannot resolve alias in namespace package: {}", module_text);
+    return std::nullopt;
+  }
+  const std::string target_path = import_resolver::path_to_text(resolved->path);
+  SharedTable table = find_table(target_path);
+  if (!table) {
+    KLOG_TRACE(kResolverLogTarget, "Target module not indexed, indexing on-demand: {}",
+               target_path);
+    table = index_file_on_demand(target_path, module_text);
+    if (!table) return std::nullopt;
+  }
+  auto entry = table->symbol_map.find(name);
+  if (entry == table->symbol_map.end()) return std::nullopt;
+  if (const auto& alias = entry->second.alias_info) {
+    const std::string_view next_name = alias->imported_name ? *alias->imported_name : name;
+    return resolve_alias_internal(table->file_path, alias->module_name, next_name, depth + 1);
+  }
+  return definition_in(*table, entry->second, name);
+}
+
+std::vector<std::pair<std::string, ResolvedSymbolInfo>> CrossFileResolver::resolve_wildcard_imports(
+    std::string_view path) {
+  std::vector<std::pair<std::string, ResolvedSymbolInfo>> pairs;
+  SharedTable own = find_table(path);
+  if (!own || own->wildcard_imports.empty()) return pairs;
+  KLOG_TRACE(kResolverLogTarget, "Resolving {} wildcard imports for {}",
+             own->wildcard_imports.size(), path);
+  for (const std::string& module_text : own->wildcard_imports) {
+    auto resolved = import_resolver_.resolve_import(module_text, fs::path(path));
+    if (!resolved) {
+      KLOG_TRACE(kResolverLogTarget, "Could not resolve wildcard import module: {}", module_text);
+      continue;
+    }
+    if (resolved->is_namespace_package) {
+      KLOG_TRACE(kResolverLogTarget, "Skipping namespace package for wildcard import: {}",
+                 module_text);
+      continue;
+    }
+    const std::string target_path = import_resolver::path_to_text(resolved->path);
+    SharedTable target = find_table(target_path);
+    if (!target) {
+      KLOG_TRACE(kResolverLogTarget, "On-demand indexing for wildcard target: {} -> {}",
+                 module_text, target_path);
+      target = index_file_on_demand(target_path, module_text);
+      if (!target) {
+        KLOG_TRACE(kResolverLogTarget,
+                   "Failed to index target module for wildcard import: {} -> {}", module_text,
+                   target_path);
+        continue;
+      }
+    }
+    for (std::string_view name : star_exported_names(*target)) {
+      auto entry = target->symbol_map.find(name);
+      if (entry == target->symbol_map.end()) continue;
+      const auto& alias = entry->second.alias_info;
+      if (!alias) {
+        pairs.emplace_back(std::string(name), definition_in(*target, entry->second, name));
+        continue;
+      }
+      const std::string_view lookup = alias->imported_name ? *alias->imported_name : name;
+      if (auto found = resolve_alias(target->file_path, alias->module_name, lookup)) {
+        pairs.emplace_back(std::string(name), std::move(*found));
+      }
+    }
+  }
+  KLOG_DEBUG(kResolverLogTarget, "Resolved {} wildcard import symbols for {}", pairs.size(), path);
+  return pairs;
+}
+
+std::optional<std::string> CrossFileResolver::compute_module_name(
+    const protocol::FileToIndex& file) const {
+  profiling::TimingGuard timer("compute_module_name");
+  if (!file.module_name) return import_resolver_.module_name_from_path(file.path);
+  const std::string& given = *file.module_name;
+  if (given.find('.') != std::string::npos) return given;
+  std::optional<std::string> computed = import_resolver_.module_name_from_path(file.path);
+  if (computed && computed->starts_with(given)) return computed;
+  return given;
+}
+
+void CrossFileResolver::build_from_files(std::span<const protocol::FileToIndex> files,
+                                         bool parallel) {
+  KLOG_DEBUG(kResolverLogTarget, "Building cross-file symbol table from {} files", files.size());
+  std::vector<std::optional<std::string>> names;
+  names.reserve(files.size());
+  for (const protocol::FileToIndex& file : files) names.push_back(compute_module_name(file));
+
+  // Each slot is written by exactly one call; the maps are filled afterwards in batch order, so
+  // the parallel and the sequential build end alike.
+  std::vector<std::optional<ModuleSymbolTable>> tables(files.size());
+  auto build = [&](std::size_t i) { tables[i] = build_module_table(files[i], names[i]); };
+  if (parallel) {
+    worker_pool::parallel_for_each_index(files.size(), build);
+  } else {
+    for (std::size_t i = 0; i < files.size(); ++i) build(i);
+  }
+  for (std::optional<ModuleSymbolTable>& table : tables) {
+    if (table) insert_table(std::move(*table), /*map_module_name=*/true);
+  }
+  KLOG_DEBUG(kResolverLogTarget, "Built symbol table with {} modules, {} module name mappings",
+             modules_.size(), module_names_.size());
+}
+
+void CrossFileResolver::preindex_common_stdlib_modules() {
+  profiling::TimingGuard timer("preindex_stdlib");
+  const auto& stdlib = import_resolver_.config().typeshed_stdlib_path;
+  if (!stdlib) return;
+  std::size_t count = 0;
+  for (std::string_view dotted : COMMON_STDLIB_MODULES) {
+    std::string relative(dotted);
+    for (char& ch : relative) {
+      if (ch == '.') ch = '/';
+    }
+    std::error_code ec;
+    fs::path file = *stdlib / (relative + ".pyi");
+    if (!fs::exists(file, ec)) {
+      file = *stdlib / relative / "__init__.pyi";
+      if (!fs::exists(file, ec)) continue;
+    }
+    std::string path_text = import_resolver::path_to_text(file);
+    // A batch file under the same path keeps its own table and flags.
+    if (modules_.contains(path_text)) continue;
+    protocol::FileToIndex stub;
+    stub.path = std::move(path_text);
+    stub.module_name = std::string(dotted);
+    stub.include_all_symbols = true;
+    stub.is_stub = true;
+    stub.is_py_typed = true;
+    std::optional<ModuleSymbolTable> table = build_module_table(stub, stub.module_name);
+    if (!table) continue;
+    insert_table(std::move(*table), /*map_module_name=*/true);
+    ++count;
+  }
+  if (count > 0) {
+    KLOG_DEBUG(kResolverLogTarget, "Pre-indexed {} common stdlib modules from typeshed", count);
+  }
+}
+
+}  // namespace korvane::cross_file
