@@ -58,7 +58,7 @@ DirListing::~DirListing() {
 
 bool DirListing::fill() {
   if (at_end_) return false;
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
   const ssize_t n = ::getdents64(fd_, buffer_.get(), kBufferSize);
   // A failed read ends the listing: the remaining entries cannot be reached either way.
   if (n <= 0) {
