@@ -60,9 +60,13 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
 
   if (!pending.files.empty()) {
     indexer.with([&](indexer::Indexer& ix) {
-      // Cross-file resolution is not wired in yet: such a request is answered in plain mode.
-      ix.set_indexed_files(pending.files);
-      std::vector<FileIndexResult> results = ix.index_batch(pending.files, parallel);
+      std::vector<FileIndexResult> results;
+      if (cross_file) {
+        results = ix.index_files_with_cross_file_resolution(pending.files, parallel);
+      } else {
+        ix.set_indexed_files(pending.files);
+        results = ix.index_batch(pending.files, parallel);
+      }
       for (std::size_t k = 0; k < results.size(); ++k) {
         if (auto key = indexer::CacheKey::from_file(pending.files[k])) {
           cache.insert(std::move(*key), results[k]);
