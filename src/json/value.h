@@ -66,8 +66,8 @@ class Object {
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
+  std::size_t size() const;
+  bool empty() const;
   std::vector<Member>::const_iterator begin() const;
   std::vector<Member>::const_iterator end() const;
 
@@ -127,6 +127,10 @@ struct Member {
   Value value;
   friend bool operator==(const Member&, const Member&) = default;
 };
+
+// Defined once Member is complete: clang instantiates vector<Member>::size eagerly.
+inline std::size_t Object::size() const { return members_.size(); }
+inline bool Object::empty() const { return members_.empty(); }
 
 // How a decoding error names the value it found: "null", "boolean `true`", "integer `5`",
 // "floating point `1.5`", "string \"x\"", "sequence", "map".
