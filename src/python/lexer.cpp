@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvane::python {
@@ -131,9 +132,17 @@ void Lexer::emit(TokenKind kind, uint32_t start, uint8_t flags) {
 }
 
 bool Lexer::fail(ParseErrorKind kind, uint32_t start, uint32_t end, std::string message) {
+  // Callers point one past the offending byte, which at the end of the text is past the text.
+  const auto size = static_cast<uint32_t>(src_.size());
+  end = std::min(end, size);
+  start = std::min(start, end);
   error_.kind = kind;
   error_.range = {start, end};
-  error_.message = std::move(message);
+  if (kind == ParseErrorKind::InvalidCharacter || kind == ParseErrorKind::UnmatchedBracket) {
+    error_.found = std::move(message);
+  } else {
+    error_.message = std::move(message);
+  }
   out_->push_back(Token{TokenKind::Error, 0, start, end});
   return false;
 }

@@ -46,6 +46,10 @@ bool Lexer::lex_number() {
       any = true;
       if (peek() != '_') break;
     }
+    if (!any && c1 != 'x' && is_digit(peek())) {
+      return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
+                  std::string("invalid digit '") + peek() + "' in " + what + " literal");
+    }
     if (!any || src_[pos_ - 1] == '_') {
       return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
                   std::string("invalid ") + what + " literal");

@@ -101,7 +101,8 @@ std::string ParseError::kind_text() const {
     case ParseErrorKind::InvalidFString:
       return fmt::format("{} {{ message: {} }}", name, quoted(message));
     default:
-      return name;
+      if (message.empty()) return name;
+      return fmt::format("{} {{ message: {} }}", name, quoted(message));
   }
 }
 

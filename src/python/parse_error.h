@@ -4,7 +4,8 @@
 //   if (!parsed) log(parsed.error().kind_text(), parsed.error().range);
 //
 // `kind_text()` renders the kind with its details, e.g.
-// `UnexpectedToken { expected: ":", found: "newline" }`.
+// `UnexpectedToken { expected: ":", found: "newline" }`; a kind whose only detail is a message
+// renders as `Kind { message: "..." }`, or as its bare name when it has none.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ enum class ParseErrorKind : uint8_t {
   // A character that starts no token (`$`, `?`, a non-identifier code point). Detail: `found`.
   InvalidCharacter,
   // A string whose closing quote is missing on its line (or, triple-quoted, before the end).
+  // Detail: `message`.
   UnterminatedString,
   // An escape that cannot be decoded (`\x4`, `\N{no such name}`). Detail: `message`.
   InvalidEscape,
@@ -33,13 +35,13 @@ enum class ParseErrorKind : uint8_t {
   InvalidNumber,
   // An error inside an f-string or t-string. Detail: `message`.
   InvalidFString,
-  // An indented block is missing after a `:` that opens one.
+  // An indented block is missing after a `:` that opens one. Detail: `message`.
   ExpectedIndent,
   // A line is indented more than the block it is in.
   UnexpectedIndent,
-  // A dedent to a column that no enclosing block uses.
+  // A dedent to a column that no enclosing block uses. Detail: `message`.
   UnindentMismatch,
-  // Tabs and spaces mixed so that the indentation depends on the tab size.
+  // Tabs and spaces mixed so that the indentation depends on the tab size. Detail: `message`.
   InconsistentTabs,
   // A closing bracket with no open bracket. Detail: `found`.
   UnmatchedBracket,
@@ -47,11 +49,13 @@ enum class ParseErrorKind : uint8_t {
   MismatchedBracket,
   // The text ends inside an open bracket. Detail: `expected` (the closing bracket).
   UnclosedBracket,
-  // More brackets open at once than Python allows (200).
+  // More brackets open at once than Python allows (200). Detail: `message`.
   TooManyNestedParentheses,
-  // Expressions or statements nested deeper than the parser's recursion bound.
+  // Expressions nested deeper than the parser's recursion bound, or more than 100 levels of
+  // indentation. Detail: `message`.
   TooDeeplyNested,
-  // A line ends in a backslash that continues nothing (end of input or a non-newline).
+  // A backslash that continues no line (followed by end of input or not by a newline).
+  // Detail: `message`.
   InvalidLineContinuation,
 };
 

@@ -243,7 +243,7 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::st
   }
   Expr* spec = nullptr;
   if (eat(TokenKind::Colon)) {
-    if (!(spec = parse_format_spec(is_template, raw, depth + 1))) return nullptr;
+    if (!(spec = parse_format_spec(raw, depth + 1))) return nullptr;
   }
   if (!at(TokenKind::RBrace)) return unexpected("'}'");
   bump();
@@ -263,7 +263,7 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::st
   return f;
 }
 
-Expr* Parser::parse_format_spec(bool is_template, bool raw, int depth) {
+Expr* Parser::parse_format_spec(bool raw, int depth) {
   uint32_t start = cur().start;
   StringParts parts;
   parts.pending_start = start;
@@ -275,7 +275,8 @@ Expr* Parser::parse_format_spec(bool is_template, bool raw, int depth) {
       bump();
     } else if (t.kind == TokenKind::LBrace) {
       std::string_view debug;
-      Expr* field = parse_fstring_field(is_template, raw, depth, &debug);
+      // A format spec is formatted right away, even in a template: its fields are plain.
+      Expr* field = parse_fstring_field(false, raw, depth, &debug);
       if (!field) return nullptr;
       parts.pending.append(debug);
       if (!parts.pending.empty()) {

@@ -35,7 +35,7 @@ class Parser {
   ParseError& error() { return error_; }
 
   // How deep expressions may nest before the parser refuses them, keeping the stack small.
-  static constexpr uint32_t kMaxDepth = 400;
+  static constexpr uint32_t kMaxDepth = 1000;
 
  private:
   friend struct DepthGuard;
@@ -176,7 +176,7 @@ class Parser {
   bool parse_fstring(StringParts& parts);
   Expr* parse_fstring_field(bool is_template, bool raw, int depth, std::string_view* debug);
   bool decode_middle(const Token& t, bool raw, std::string& out);
-  Expr* parse_format_spec(bool is_template, bool raw, int depth);
+  Expr* parse_format_spec(bool raw, int depth);
   bool decode_literal(const Token& t, std::string& out, bool* bytes);
 
   // ---- Targets (parse_target.cpp) ----

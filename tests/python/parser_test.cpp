@@ -1,0 +1,236 @@
+// The shape of the tree for representative constructs, and the forms newer than the oracle
+// (template strings, `except A, B:`), which no differential run can check.
+#include "python/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "python/ast_dump.h"
+
+namespace korvane::python {
+namespace {
+
+struct DumpCase {
+  const char* source;
+  const char* want;
+};
+
+std::string parse_and_dump(const std::string& source) {
+  auto parsed = parse_module(source);
+  if (!parsed) return "error: " + parsed.error().kind_text();
+  return dump(parsed->body());
+}
+
+class ParserDump : public testing::TestWithParam<DumpCase> {};
+
+TEST_P(ParserDump, BuildsTheExpectedTree) {
+  EXPECT_EQ(parse_and_dump(GetParam().source), GetParam().want) << GetParam().source;
+}
+
+// Statements: each row guards a field that is easy to fill wrongly (chained targets, the
+// `simple` flag of a parenthesised annotation target, del splitting its tuple, levels of
+// relative imports written with `...`).
+INSTANTIATE_TEST_SUITE_P(
+    Statements, ParserDump,
+    testing::Values(
+        DumpCase{"x = y = 1\n", "[Assign([Name(x), Name(y)], Int(1))]"},
+        DumpCase{"a, *b = c\n", "[Assign([Tuple([Name(a), Starred(Name(b))])], Name(c))]"},
+        DumpCase{"x: int\n", "[AnnAssign(Name(x), Name(int), -, 1)]"},
+        DumpCase{"(x): int = 1\n", "[AnnAssign(Name(x), Name(int), Int(1), 0)]"},
+        DumpCase{"x += yield\n", "[AugAssign(Name(x), +, Yield(-))]"},
+        DumpCase{"del a[1:2, ::3], b\n",
+                 "[Delete([Subscript(Name(a), Tuple([Slice(Int(1), Int(2), -), Slice(-, -, "
+                 "Int(3))])), Name(b)])]"},
+        DumpCase{"del (a, b)\n", "[Delete([Tuple([Name(a), Name(b)])])]"},
+        DumpCase{"for i, j in k: pass\nelse: pass\n",
+                 "[For(Tuple([Name(i), Name(j)]), Name(k), [Pass], [Pass])]"},
+        DumpCase{"async def f(): await x; return\n",
+                 "[AsyncFunctionDef(f, [], args([], [], -, [], [], -, []), -, "
+                 "[Expr(Await(Name(x))), Return(-)], [])]"},
+        DumpCase{"with (a as b, c): pass\n", "[With([Name(a) as Name(b), Name(c)], [Pass])]"},
+        DumpCase{"with (a, b) as c: pass\n",
+                 "[With([Tuple([Name(a), Name(b)]) as Name(c)], [Pass])]"},
+        DumpCase{"with (a): pass\n", "[With([Name(a)], [Pass])]"},
+        DumpCase{"while x := f(): break\n",
+                 "[While(NamedExpr(Name(x), Call(Name(f), [], [])), [Break], [])]"},
+        DumpCase{"if a: pass\nelif b: pass\nelse: pass\n",
+                 "[If(Name(a), [Pass], [elif(Name(b), [Pass]), else([Pass])])]"},
+        DumpCase{"try: pass\nexcept* E as e: pass\nfinally: pass\n",
+                 "[TryStar([Pass], [except(Name(E), e, [Pass])], [], [Pass])]"},
+        DumpCase{"import a.b.c as d, e\n", "[Import([a.b.c as d, e])]"},
+        DumpCase{"from ...pkg . mod import (x as y, z,)\n",
+                 "[ImportFrom(pkg.mod, [x as y, z], 3)]"},
+        DumpCase{"from . import *\n", "[ImportFrom(-, [*], 1)]"},
+        DumpCase{"from .... import x\n", "[ImportFrom(-, [x], 4)]"},
+        DumpCase{"global a, b\n", "[Global([a, b])]"},
+        DumpCase{"type X[T = int] = list[T]\n",
+                 "[TypeAlias(Name(X), [TypeVar(T, -, Name(int))], Subscript(Name(list), "
+                 "Name(T)))]"},
+        DumpCase{"@dec.a(1)\nclass C[*Ts](B, metaclass=M): pass\n",
+                 "[ClassDef(C, [TypeVarTuple(Ts, -)], [Name(B)], [metaclass=Name(M)], [Pass], "
+                 "[Call(Attribute(Name(dec), a), [Int(1)], [])])]"},
+        DumpCase{"def f[T: (int, str), **P](a, /, b=1, *c: *Ts, d, e=2, **f) -> R: ...\n",
+                 "[FunctionDef(f, [TypeVar(T, Tuple([Name(int), Name(str)]), -), ParamSpec(P, "
+                 "-)], args([a], [b], c: Starred(Name(Ts)), [d, e], [-, Int(2)], f, [Int(1)]), "
+                 "Name(R), [Expr(Ellipsis)], [])]"},
+        // Soft keywords used as names.
+        DumpCase{"match, type = 1, 2\n",
+                 "[Assign([Tuple([Name(match), Name(type)])], Tuple([Int(1), Int(2)]))]"},
+        DumpCase{"match(x)\n", "[Expr(Call(Name(match), [Name(x)], []))]"},
+        DumpCase{"match[x]: int\n",
+                 "[AnnAssign(Subscript(Name(match), Name(x)), Name(int), -, "
+                 "0)]"},
+        DumpCase{"x = 1;\n", "[Assign([Name(x)], Int(1))]"}, DumpCase{"", "[]"}));
+
+// Expressions: precedence and associativity, the operator lists of comparisons, argument
+// kinds, and the three brace displays.
+INSTANTIATE_TEST_SUITE_P(
+    Expressions, ParserDump,
+    testing::Values(
+        DumpCase{"lambda *, a=1, **k: a\n",
+                 "[Expr(Lambda(args([], [], -, [a], [Int(1)], k, []), Name(a)))]"},
+        DumpCase{"a if b else c\n", "[Expr(IfExp(Name(b), Name(a), Name(c)))]"},
+        DumpCase{"not a and b or c\n",
+                 "[Expr(BoolOp(or, [BoolOp(and, [UnaryOp(not, Name(a)), Name(b)]), Name(c)]))]"},
+        DumpCase{"a < b <= c is not d not in e\n",
+                 "[Expr(Compare(Name(a), [<, <=, is not, not in], [Name(b), Name(c), Name(d), "
+                 "Name(e)]))]"},
+        DumpCase{"-a ** -b\n", "[Expr(UnaryOp(-, BinOp(Name(a), **, UnaryOp(-, Name(b)))))]"},
+        DumpCase{"a ** b ** c\n", "[Expr(BinOp(Name(a), **, BinOp(Name(b), **, Name(c))))]"},
+        DumpCase{"a - b - c\n", "[Expr(BinOp(BinOp(Name(a), -, Name(b)), -, Name(c)))]"},
+        DumpCase{"a | b ^ c & d << e + f * g\n",
+                 "[Expr(BinOp(Name(a), |, BinOp(Name(b), ^, BinOp(Name(c), &, BinOp(Name(d), <<, "
+                 "BinOp(Name(e), +, BinOp(Name(f), *, Name(g))))))))]"},
+        DumpCase{"f(a, *b, c=1, **d)\n",
+                 "[Expr(Call(Name(f), [Name(a), Starred(Name(b))], [c=Int(1), **=Name(d)]))]"},
+        DumpCase{"f(x for x in y)\n",
+                 "[Expr(Call(Name(f), [GeneratorExp(Name(x), [for Name(x) in Name(y)])], []))]"},
+        DumpCase{"[i async for i in a if b for j in c]\n",
+                 "[Expr(ListComp(Name(i), [async for Name(i) in Name(a) if Name(b), for "
+                 "Name(j) in Name(c)]))]"},
+        DumpCase{"{**a, b: c}\n", "[Expr(Dict([-, Name(b)], [Name(a), Name(c)]))]"},
+        DumpCase{"{a, *b}\n", "[Expr(Set([Name(a), Starred(Name(b))]))]"},
+        DumpCase{"{a := 1}\n", "[Expr(Set([NamedExpr(Name(a), Int(1))]))]"},
+        DumpCase{"{k: v for k, v in d}\n",
+                 "[Expr(DictComp(Name(k), Name(v), [for Tuple([Name(k), Name(v)]) in "
+                 "Name(d)]))]"},
+        DumpCase{"a[*b]\n", "[Expr(Subscript(Name(a), Tuple([Starred(Name(b))])))]"},
+        DumpCase{"a[:, 1:]\n",
+                 "[Expr(Subscript(Name(a), Tuple([Slice(-, -, -), Slice(Int(1), -, -)])))]"},
+        DumpCase{"(yield from g)\n", "[Expr(YieldFrom(Name(g)))]"},
+        DumpCase{"()\n", "[Expr(Tuple([]))]"},
+        DumpCase{"x = *a, b\n", "[Assign([Name(x)], Tuple([Starred(Name(a)), Name(b)]))]"},
+        DumpCase{"1 if x else 2\n", "[Expr(IfExp(Name(x), Int(1), Int(2)))]"},
+        DumpCase{"1if x else 2\n", "[Expr(IfExp(Name(x), Int(1), Int(2)))]"}));
+
+// Patterns: or, as, star, mapping with rest, class patterns with keywords, complex literals.
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, ParserDump,
+    testing::Values(
+        DumpCase{"match p:\n case [1, *_] | (2, 3): pass\n",
+                 "[Match(Name(p), [case(MatchOr([MatchSequence([MatchValue(Int(1)), "
+                 "MatchStar(-)]), MatchSequence([MatchValue(Int(2)), MatchValue(Int(3))])]), -, "
+                 "[Pass])])]"},
+        DumpCase{"match p:\n case {\"k\": -1+2j, a.b: None, **kw}: pass\n",
+                 "[Match(Name(p), [case(MatchMapping([Str(\"k\"), Attribute(Name(a), b)], "
+                 "[MatchValue(BinOp(UnaryOp(-, Int(1)), +, Imaginary(2))), "
+                 "MatchSingleton(None)], kw), -, [Pass])])]"},
+        DumpCase{"match p:\n case Point(1, y=_) as q if q: pass\n",
+                 "[Match(Name(p), [case(MatchAs(MatchClass(Name(Point), [MatchValue(Int(1))], "
+                 "[y], [MatchAs(-, -)]), q), Name(q), [Pass])])]"},
+        DumpCase{"match a, *b:\n case x, y: pass\n",
+                 "[Match(Tuple([Name(a), Starred(Name(b))]), [case(MatchSequence([MatchAs(-, "
+                 "x), MatchAs(-, y)]), -, [Pass])])]"},
+        DumpCase{"match p:\n case ():\n  pass\n case 'a' 'b': pass\n",
+                 "[Match(Name(p), [case(MatchSequence([]), -, [Pass]), "
+                 "case(MatchValue(Str(\"ab\")), -, [Pass])])]"}));
+
+// Template strings: parts, the expression text of an interpolation, conversions and nested
+// format specs.
+INSTANTIATE_TEST_SUITE_P(
+    TemplateStrings, ParserDump,
+    testing::Values(
+        DumpCase{"t'hi {name!s:<{w}} x'\n",
+                 "[Expr(TemplateStr([Str(\"hi \"), Interpolation(Name(name), \"name\", !s, "
+                 "JoinedStr([Str(\"<\"), FormattedValue(Name(w), , -)])), Str(\" x\")]))]"},
+        DumpCase{"t'{ a + b = }'\n",
+                 "[Expr(TemplateStr([Str(\" a + b = \"), Interpolation(BinOp(Name(a), +, "
+                 "Name(b)), \"a + b\", !r, -)]))]"},
+        DumpCase{"t'a' t'{b}'\n",
+                 "[Expr(TemplateStr([Str(\"a\"), Interpolation(Name(b), \"b\", , -)]))]"},
+        DumpCase{"T'''{x}\n'''\n",
+                 "[Expr(TemplateStr([Interpolation(Name(x), \"x\", , -), Str(\"\\x0a\")]))]"},
+        DumpCase{"rt'\\d{x}'\n",
+                 "[Expr(TemplateStr([Str(\"\\\\d\"), Interpolation(Name(x), \"x\", , -)]))]"},
+        DumpCase{"t''\n", "[Expr(TemplateStr([]))]"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    FStrings, ParserDump,
+    testing::Values(
+        DumpCase{"f'a{x!r:>{w}}b{y=}' 'c'\n",
+                 "[Expr(JoinedStr([Str(\"a\"), FormattedValue(Name(x), !r, "
+                 "JoinedStr([Str(\">\"), FormattedValue(Name(w), , -)])), Str(\"by=\"), "
+                 "FormattedValue(Name(y), !r, -), Str(\"c\")]))]"},
+        DumpCase{"f'{{}}{x:{{}}}'\n",
+                 "[Expr(JoinedStr([Str(\"{}\"), FormattedValue(Name(x), , "
+                 "JoinedStr([FormattedValue(Dict([], []), , -)]))]))]"},
+        DumpCase{"f'{f\"{f'{x}'}\"}'\n",
+                 "[Expr(JoinedStr([FormattedValue(JoinedStr([FormattedValue(JoinedStr("
+                 "[FormattedValue(Name(x), , -)]), , -)]), , -)]))]"},
+        DumpCase{"f'{x=:>4}'\n",
+                 "[Expr(JoinedStr([Str(\"x=\"), FormattedValue(Name(x), , "
+                 "JoinedStr([Str(\">4\")]))]))]"},
+        DumpCase{"f'{a[\"k\"]}'\n",
+                 "[Expr(JoinedStr([FormattedValue(Subscript(Name(a), Str(\"k\")), , -)]))]"}));
+
+// `except A, B:` without parentheses names a tuple; with `as` it stays an error.
+INSTANTIATE_TEST_SUITE_P(
+    ExceptWithoutParentheses, ParserDump,
+    testing::Values(
+        DumpCase{"try: pass\nexcept A, B: pass\n",
+                 "[Try([Pass], [except(Tuple([Name(A), Name(B)]), -, [Pass])], [], [])]"},
+        DumpCase{"try: pass\nexcept* A, B, C: pass\n",
+                 "[TryStar([Pass], [except(Tuple([Name(A), Name(B), Name(C)]), -, [Pass])], [], "
+                 "[])]"},
+        DumpCase{"try: pass\nexcept A, B as e: pass\n",
+                 "error: InvalidSyntax { message: \"multiple exception types must be "
+                 "parenthesized\" }"},
+        DumpCase{"try: pass\nexcept (A, B) as e: pass\n",
+                 "[Try([Pass], [except(Tuple([Name(A), Name(B)]), e, [Pass])], [], [])]"}));
+
+// Strings that may not be joined: the parse must refuse them rather than pick one kind.
+TEST(ParserStrings, RefusesMixedConcatenation) {
+  struct Case {
+    const char* source;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"'a' b'b'\n", "cannot mix bytes and nonbytes literals"},
+      {"b'a' f'b'\n", "cannot mix bytes and nonbytes literals"},
+      {"t'a' 'b'\n", "cannot mix t-string literals with string or bytes literals"},
+      {"f'a' t'b'\n", "cannot mix t-string literals with string or bytes literals"},
+      {"t'a' b'b'\n", "cannot mix bytes and nonbytes literals"},
+  };
+  for (const Case& c : cases) {
+    auto parsed = parse_module(c.source);
+    ASSERT_FALSE(parsed) << c.source;
+    EXPECT_EQ(parsed.error().message, c.message) << c.source;
+  }
+}
+
+TEST(ParserModule, KeepsTheSourceAndSkipsAByteOrderMark) {
+  std::string source = "\xEF\xBB\xBFx = 1\n";
+  auto parsed = parse_module(source);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->source().data(), source.data());
+  ASSERT_EQ(parsed->body().size(), 1u);
+  EXPECT_EQ(parsed->body()[0]->range, (TextRange{3, 8}));
+  EXPECT_GT(parsed->arena_bytes(), 0u);
+  // Moving hands the tree over intact.
+  ParsedModule moved = std::move(*parsed);
+  EXPECT_EQ(dump(moved.body()), "[Assign([Name(x)], Int(1))]");
+}
+
+}  // namespace
+}  // namespace korvane::python
