@@ -45,6 +45,7 @@ DirListing::DirListing(DirListing&& other) noexcept
       used_(other.used_),
       offset_(other.offset_),
       at_end_(other.at_end_),
+      reads_(other.reads_),
       last_(other.last_),
       identity_(other.identity_),
       trust_entry_type_(other.trust_entry_type_) {
@@ -67,7 +68,18 @@ bool DirListing::fill() {
   }
   used_ = static_cast<std::size_t>(n);
   offset_ = 0;
+  ++reads_;
   return true;
+}
+
+void DirListing::rewind() {
+  last_ = nullptr;
+  offset_ = 0;
+  if (at_end_ && reads_ <= 1) return;
+  ::lseek(fd_, 0, SEEK_SET);
+  used_ = 0;
+  at_end_ = false;
+  reads_ = 0;
 }
 
 const char* DirListing::next() {

@@ -43,6 +43,10 @@ class DirListing {
   // The next entry's name, "." and ".." left out; nullptr at the end or when the listing fails.
   const char* next();
 
+  // Starts the listing again from its first entry. A listing that fit one read is replayed
+  // from memory rather than read from the file system again.
+  void rewind();
+
   // Whether the entry last returned by `next` is a regular file or a directory once symbolic
   // links are followed; a status that cannot be read counts as neither.
   EntryKind kind_of_last() const;
@@ -61,6 +65,7 @@ class DirListing {
   std::size_t used_ = 0;
   std::size_t offset_ = 0;
   bool at_end_ = false;
+  int reads_ = 0;  // reads that returned entries
   const struct dirent64* last_ = nullptr;
   DirIdentity identity_;
   // The entry type reported by the listing equals the status probe's answer only when the

@@ -110,6 +110,13 @@ class PackageWalker {
             const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
             uint32_t depth);
 
+  // The same, over a directory the caller has already opened (`depth` at most the limit).
+  void walk_listing(DirListing& dir, std::string& path, const std::optional<std::string>& parent,
+                    bool py_typed, bool dir_has_init, uint32_t depth);
+
+  // What the walk says of a directory it could not open.
+  static void report_unreadable(const std::string& path, int error);
+
  private:
   void take_file(std::string& path, std::string_view raw, std::string_view name,
                  const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
@@ -132,26 +139,36 @@ void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
   int error = 0;
   auto dir = DirListing::open(at_fd, at_name, &error);
   if (!dir) {
-    KLOG_WARN(kTarget, "Failed to read directory {}: {}", debug_quoted(path), os_error_text(error));
+    report_unreadable(path, error);
     return;
   }
-  if (std::find(descent_.begin(), descent_.end(), dir->identity()) != descent_.end()) {
+  walk_listing(*dir, path, parent, py_typed, dir_has_init, depth);
+}
+
+void PackageWalker::report_unreadable(const std::string& path, int error) {
+  KLOG_WARN(kTarget, "Failed to read directory {}: {}", debug_quoted(path), os_error_text(error));
+}
+
+void PackageWalker::walk_listing(DirListing& dir, std::string& path,
+                                 const std::optional<std::string>& parent, bool py_typed,
+                                 bool dir_has_init, uint32_t depth) {
+  if (std::find(descent_.begin(), descent_.end(), dir.identity()) != descent_.end()) {
     KLOG_DEBUG(kTarget, "Not entering directory cycle at {}", debug_quoted(path));
     return;
   }
-  descent_.push_back(dir->identity());
+  descent_.push_back(dir.identity());
   const std::size_t base_len = path.size();
-  while (const char* entry = dir->next()) {
+  while (const char* entry = dir.next()) {
     const std::string_view raw(entry);
     const std::string name = utf8_lossy(raw);
     if (name == "__pycache__" || name[0] == '.') continue;
-    const EntryKind kind = dir->kind_of_last();
+    const EntryKind kind = dir.kind_of_last();
     if (kind == EntryKind::Other) continue;
     append_component(path, raw);
     if (kind == EntryKind::File) {
       take_file(path, raw, name, parent, py_typed, dir_has_init, depth);
     } else {
-      take_directory(*dir, path, raw, name, parent, py_typed, depth);
+      take_directory(dir, path, raw, name, parent, py_typed, depth);
     }
     path.resize(base_len);
   }
@@ -235,6 +252,11 @@ void PackageScanner::scan_package(const std::string& dir, RootKind kind,
 }
 
 std::optional<uint32_t> PackageScanner::find_nested_package_depth(const std::string& dir) {
+  return nested_package_depth(dir, nullptr);
+}
+
+std::optional<uint32_t> PackageScanner::nested_package_depth(const std::string& dir,
+                                                             DirListing* top) {
   std::string key = component_key(dir);
   if (auto hit = namespace_depth_cache_.find(key); hit != namespace_depth_cache_.end()) {
     return hit->second;
@@ -246,14 +268,17 @@ std::optional<uint32_t> PackageScanner::find_nested_package_depth(const std::str
     auto [current, level] = std::move(work.back());
     work.pop_back();
     if (level >= kNestedSearchLevels || has_nul(current)) continue;
+    const bool use_top = level == 0 && top != nullptr;
     int error = 0;
-    auto listing = DirListing::open(AT_FDCWD, current.c_str(), &error);
-    if (!listing) continue;
-    while (const char* entry = listing->next()) {
+    std::optional<DirListing> opened =
+        use_top ? std::nullopt : DirListing::open(AT_FDCWD, current.c_str(), &error);
+    if (!use_top && !opened) continue;
+    DirListing& listing = use_top ? *top : *opened;
+    while (const char* entry = listing.next()) {
       const std::string name = utf8_lossy(entry);
       if (name[0] == '.' || name == "__pycache__" || is_private(name)) continue;
-      if (listing->kind_of_last() != EntryKind::Directory) continue;
-      if (contains_init_at(*listing, entry)) {
+      if (listing.kind_of_last() != EntryKind::Directory) continue;
+      if (contains_init_at(listing, entry)) {
         best = std::min(best.value_or(level + 2), level + 2);
         if (best == 2u) break;
       } else {
@@ -274,7 +299,7 @@ RootKind PackageScanner::classify_root(const std::string& root) const {
 }
 
 DepthLimit PackageScanner::package_limit(const std::string& path, const std::string& name,
-                                         bool has_init, bool is_stdlib) {
+                                         bool has_init, bool is_stdlib, DirListing* top) {
   if (auto it = config_.package_depths.find(name); it != config_.package_depths.end()) {
     return it->second;
   }
@@ -283,7 +308,7 @@ DepthLimit PackageScanner::package_limit(const std::string& path, const std::str
   // A directory without __init__ may still hold packages a level or two down (a namespace
   // package); a shallow default would list none of their files.
   if (!has_init && limit.max_depth <= 3) {
-    if (auto nested = find_nested_package_depth(path)) {
+    if (auto nested = nested_package_depth(path, top)) {
       limit.max_depth = std::max(*nested, limit.max_depth);
     }
   }
@@ -336,17 +361,33 @@ void PackageScanner::scan_root(const std::string& root, RootKind kind, ScanResul
     } else if (entry_kind == EntryKind::Directory) {
       if (name == "__pycache__") continue;
       if (kind.is_stdlib && config_.excluded_modules.contains(name)) continue;
-      const bool has_init = contains_init_at(*listing, raw);
-      const bool py_typed = has_init && contains_py_typed_at(*listing, raw);
-      const DepthLimit limit = package_limit(path, name, has_init, kind.is_stdlib);
-      PackageWalker walker(kind, limit.max_depth, limit.include_all_symbols, result.files);
-      walker.enter_above(listing->identity());
-      const std::optional<std::string> parent =
-          has_init ? std::optional<std::string>(name) : std::nullopt;
-      walker.walk(listing->fd(), entry, path, parent, py_typed, has_init, 1);
-      ++result.packages_scanned;
+      scan_top_directory(*listing, entry, name, path, kind, result);
     }
   }
+}
+
+void PackageScanner::scan_top_directory(const DirListing& root, const char* entry,
+                                        const std::string& name, std::string& path, RootKind kind,
+                                        ScanResult& result) {
+  const bool has_init = contains_init_at(root, entry);
+  const bool py_typed = has_init && contains_py_typed_at(root, entry);
+  // Opened once for both the nested-package search and the walk.
+  int open_error = 0;
+  auto top = DirListing::open(root.fd(), entry, &open_error);
+  const DepthLimit limit =
+      package_limit(path, name, has_init, kind.is_stdlib, top ? &*top : nullptr);
+  ++result.packages_scanned;
+  if (limit.max_depth < 1) return;
+  if (!top) {
+    PackageWalker::report_unreadable(path, open_error);
+    return;
+  }
+  top->rewind();
+  PackageWalker walker(kind, limit.max_depth, limit.include_all_symbols, result.files);
+  walker.enter_above(root.identity());
+  const std::optional<std::string> parent =
+      has_init ? std::optional<std::string>(name) : std::nullopt;
+  walker.walk_listing(*top, path, parent, py_typed, has_init, 1);
 }
 
 }  // namespace korvane::package_scanner

@@ -21,6 +21,8 @@
 
 namespace korvane::package_scanner {
 
+class DirListing;
+
 inline constexpr uint32_t kUnlimitedDepth = 4294967295u;
 
 // How deep one package is listed. The package directory is level 1, its subdirectories level 2;
@@ -101,9 +103,13 @@ class PackageScanner {
 
  private:
   RootKind classify_root(const std::string& root) const;
+  // `top`, when open, is the listing of `dir` itself, read instead of opening it again.
+  std::optional<uint32_t> nested_package_depth(const std::string& dir, DirListing* top);
   DepthLimit package_limit(const std::string& path, const std::string& name, bool has_init,
-                           bool is_stdlib);
+                           bool is_stdlib, DirListing* top);
   void scan_root(const std::string& root, RootKind kind, ScanResult& result);
+  void scan_top_directory(const DirListing& root, const char* entry, const std::string& name,
+                          std::string& path, RootKind kind, ScanResult& result);
 
   ScanConfig config_;
   // Keyed by component_key(dir); searches that found nothing are remembered too.
