@@ -264,6 +264,23 @@ TEST(PackageScanner, KeepsListingOrderDepthFirst) {
   EXPECT_EQ(seen, listing_order(tree.path("pkg")));
 }
 
+// A directory without __init__ is listed by the nested-package search and then walked; a
+// listing larger than one read must be walked whole, not from where the search stopped.
+TEST(PackageScanner, WalksWholeListingAfterNestedSearch) {
+  for (const bool with_package : {false, true}) {
+    std::vector<std::string> entries = {"ns/plain/x.txt"};
+    if (with_package) entries.push_back("ns/sub/__init__.py");
+    for (int i = 0; i < 700; ++i) {
+      entries.push_back("ns/stub_module_with_a_rather_long_name_" + std::to_string(i) + ".pyi");
+    }
+    ScanTree tree(entries);
+    ScanConfig config;
+    config.roots = {tree.root()};
+    const ScanResult result = PackageScanner(std::move(config)).scan();
+    EXPECT_EQ(result.files.size(), with_package ? 701u : 700u) << with_package;
+  }
+}
+
 struct NestedCase {
   const char* name;
   std::vector<std::string> tree;  // below the searched directory "ns"
