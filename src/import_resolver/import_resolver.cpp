@@ -7,6 +7,7 @@
 
 #include "import_resolver/path_text.h"
 #include "log/log.h"
+#include "util/display_text.h"
 #include "util/unicode_text.h"
 
 namespace korvane::import_resolver {
@@ -138,7 +139,7 @@ std::optional<ResolvedImport> ImportResolver::resolve_relative_import(std::strin
     directory = std::string(*parent);
   }
   KLOG_DEBUG(kTarget, "Resolving relative import '{}' with {} dots from {}", remainder, dots,
-             quote_path(directory));
+             debug_quoted(directory));
   return resolve_module_from_directory(remainder, fs::path(directory));
 }
 
@@ -147,7 +148,7 @@ std::optional<ResolvedImport> ImportResolver::resolve_absolute_import(
   KLOG_DEBUG(kTarget, "Resolving absolute import '{}'", module_name);
   for (const fs::path& root : get_search_paths()) {
     if (auto found = resolve_module_from_directory(module_name, root)) {
-      KLOG_DEBUG(kTarget, "Found '{}' in {}", module_name, quote_path(root.native()));
+      KLOG_DEBUG(kTarget, "Found '{}' in {}", module_name, debug_quoted(root.native()));
       return found;
     }
   }

@@ -89,8 +89,4 @@ class ImportResolver {
 // Path text for messages and map keys: the bytes of `path` with invalid UTF-8 replaced by U+FFFD.
 std::string path_to_text(const std::filesystem::path& path);
 
-// The path between double quotes with quotes, backslashes and control characters escaped, as the
-// resolver's log lines show it.
-std::string quote_path(std::string_view path);
-
 }  // namespace korvane::import_resolver

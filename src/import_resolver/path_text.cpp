@@ -1,12 +1,7 @@
 #include "import_resolver/path_text.h"
 
-#include <cstdint>
-
-#include <fmt/format.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include "import_resolver/import_resolver.h"
+#include "util/display_text.h"
 
 namespace korvane::import_resolver {
 namespace {
@@ -21,53 +16,6 @@ std::string_view trim_right(std::string_view path) {
     } else {
       return path;
     }
-  }
-}
-
-bool needs_escape(UChar32 c) {
-  if (c == ' ') return false;
-  switch (u_charType(c)) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
-    case U_SPACE_SEPARATOR:
-    case U_PRIVATE_USE_CHAR:
-    case U_SURROGATE:
-    case U_UNASSIGNED:
-      return true;
-    default:
-      return u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND) != 0;
-  }
-}
-
-void append_escaped(std::string& out, UChar32 c, std::string_view raw) {
-  switch (c) {
-    case '\0':
-      out += "\\0";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\n':
-      out += "\\n";
-      return;
-    case '\\':
-      out += "\\\\";
-      return;
-    case '"':
-      out += "\\\"";
-      return;
-    default:
-      break;
-  }
-  if (needs_escape(c)) {
-    out += fmt::format("\\u{{{:x}}}", static_cast<uint32_t>(c));
-  } else {
-    out += raw;
   }
 }
 
@@ -103,44 +51,6 @@ std::string normalized_key(std::string_view path) {
   return key;
 }
 
-std::string path_to_text(const std::filesystem::path& path) {
-  const std::string& bytes = path.native();
-  std::string out;
-  out.reserve(bytes.size());
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto length = static_cast<int32_t>(bytes.size());
-  int32_t i = 0;
-  while (i < length) {
-    const int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(data, i, length, c);
-    if (c < 0) {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out.append(bytes, static_cast<std::size_t>(start), static_cast<std::size_t>(i - start));
-    }
-  }
-  return out;
-}
-
-std::string quote_path(std::string_view path) {
-  std::string out = "\"";
-  const auto* bytes = reinterpret_cast<const uint8_t*>(path.data());
-  const auto length = static_cast<int32_t>(path.size());
-  int32_t i = 0;
-  while (i < length) {
-    const int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) {
-      for (int32_t b = start; b < i; ++b) out += fmt::format("\\x{:02X}", bytes[b]);
-      continue;
-    }
-    append_escaped(
-        out, c, path.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
-  }
-  out.push_back('"');
-  return out;
-}
+std::string path_to_text(const std::filesystem::path& path) { return utf8_lossy(path.native()); }
 
 }  // namespace korvane::import_resolver

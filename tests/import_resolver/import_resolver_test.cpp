@@ -1,5 +1,6 @@
 #include "import_resolver/import_resolver.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "log/log.h"
 #include "temp_tree.h"
 
 namespace korvane::import_resolver {
@@ -327,6 +329,42 @@ INSTANTIATE_TEST_SUITE_P(
         // Lower-casing shrinks the Kelvin sign from three bytes to one: cutting must not overrun.
         ModuleNameCase{"RootShrinksWhenLowered", {"/\u212A"}, "/k/", ""}),
     [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace korvane::import_resolver
+
+namespace korvane::import_resolver {
+namespace {
+
+TEST(ResolveImportLog, LinesQuotePaths) {
+  TempTree tree;
+  // A quote and a tab in the root show up escaped inside the quoted path.
+  tree.file("we\"ird\troot/m.py");
+  tree.file("pkg/sub/x.py");
+  const std::string root = tree.text("we\"ird\troot");
+  std::string quoted_root = root;
+  quoted_root.replace(quoted_root.find('"'), 1, "\\\"");
+  quoted_root.replace(quoted_root.find('\t'), 1, "\\t");
+  setenv("RUST_LOG", "korvane_indexer::import_resolver=trace", 1);
+  setenv("NO_COLOR", "1", 1);
+  log::install_from_environment();
+  ImportResolver resolver(extra_root(root));
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(resolver.resolve_import("m", tree.path("pkg/sub/x.py")));
+  EXPECT_FALSE(resolver.resolve_import("absent", tree.path("pkg/sub/x.py")));
+  EXPECT_FALSE(resolver.resolve_import("..gone", tree.path("pkg/sub/x.py")));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string target = "korvane_indexer::import_resolver: ";
+  for (const std::string& line : {
+           "DEBUG " + target + "Resolving absolute import 'm'",
+           "DEBUG " + target + "Found 'm' in \"" + quoted_root + "\"",
+           "TRACE " + target + "Could not resolve 'absent'",
+           "DEBUG " + target + "Resolving relative import 'gone' with 2 dots from \"" +
+               tree.text("pkg") + "\"",
+       }) {
+    EXPECT_NE(err.find(line + "\n"), std::string::npos) << line << "\nin:\n" << err;
+  }
+}
 
 }  // namespace
 }  // namespace korvane::import_resolver

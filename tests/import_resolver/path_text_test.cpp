@@ -56,22 +56,6 @@ TEST(NormalizedKey, EqualPathsEqualKeys) {
   for (const Case& c : cases) EXPECT_EQ(normalized_key(c.path), c.want) << c.path;
 }
 
-TEST(QuotePath, EscapesLikeDebugText) {
-  struct Case {
-    std::string path;
-    const char* want;
-  };
-  const Case cases[] = {
-      {"/p/pkg", "\"/p/pkg\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"tab\there\nnl", "\"tab\\there\\nnl\""},
-      {"\x01", "\"\\u{1}\""},
-      {"caf\xC3\xA9 ok", "\"caf\xC3\xA9 ok\""},
-      {std::string("bad\xFFx"), "\"bad\\xFFx\""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(quote_path(c.path), c.want) << c.path;
-}
-
 TEST(PathToText, ReplacesInvalidBytes) {
   EXPECT_EQ(path_to_text(std::string("/a/\xFF.py")), "/a/\xEF\xBF\xBD.py");
   EXPECT_EQ(path_to_text("/a/ok.py"), "/a/ok.py");
