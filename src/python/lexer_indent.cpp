@@ -12,6 +12,9 @@ bool Lexer::at_line_start() {
   for (;;) {
     col = alt = 0;
     start = pos_;
+    // A backslash-newline inside the indentation joins the next line; the column where the
+    // first one stood sets the indentation of what follows.
+    uint32_t cont_col = 0, cont_alt = 0;
     for (;; ++pos_) {
       char c = peek();
       if (c == ' ') {
@@ -20,10 +23,26 @@ bool Lexer::at_line_start() {
         col = (col / 8 + 1) * 8, ++alt;
       } else if (c == '\f') {
         col = alt = 0;
+      } else if (c == '\\') {
+        if (!cont_col) cont_col = col, cont_alt = alt;
+        uint32_t bs = pos_;
+        char n = peek(1);
+        if (n != '\n' && n != '\r') {
+          return fail(ParseErrorKind::InvalidLineContinuation, bs, bs + 1,
+                      pos_ + 1 >= src_.size() ? "unexpected EOF while parsing"
+                                              : "unexpected character after line continuation "
+                                                "character");
+        }
+        pos_ += (n == '\r' && peek(2) == '\n') ? 2 : 1;
+        if (pos_ + 1 >= src_.size()) {
+          return fail(ParseErrorKind::InvalidLineContinuation, bs, pos_ + 1,
+                      "unexpected EOF while parsing");
+        }
       } else {
         break;
       }
     }
+    if (cont_col) col = cont_col, alt = cont_alt;
     if (at_end()) return true;
     char c = peek();
     if (c == '#') {

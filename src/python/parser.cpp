@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "python/lexer.h"
@@ -97,6 +98,14 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source) {
     return Unexpected(std::move(e));
   }
   uint32_t start = source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  if (const void* nul = std::memchr(source.data(), 0, source.size())) {
+    ParseError e;
+    e.kind = ParseErrorKind::InvalidCharacter;
+    uint32_t at = static_cast<uint32_t>(static_cast<const char*>(nul) - source.data());
+    e.range = {at, at + 1};
+    e.found = std::string(1, '\0');
+    return Unexpected(std::move(e));
+  }
   std::vector<Token> tokens;
   Lexer lexer(source, start);
   lexer.run(tokens);
