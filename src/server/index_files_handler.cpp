@@ -32,9 +32,11 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   }
   protocol::IndexFilesParams request = std::move(*decoded);
   const auto start = std::chrono::steady_clock::now();
-  const auto [parallel, cross_file] = feature_flags.with([](const protocol::FeatureFlags& flags) {
-    return std::pair(flags.parallel, flags.cross_file_resolution);
-  });
+  // Plain locals, not a structured binding: clang 14 cannot capture those in a lambda.
+  const protocol::FeatureFlags flags =
+      feature_flags.with([](const protocol::FeatureFlags& f) { return f; });
+  const bool parallel = flags.parallel;
+  const bool cross_file = flags.cross_file_resolution;
   KLOG_INFO(kLogTarget, "Indexing {} files (parallel: {}, cross_file_resolution: {})",
             request.files.size(), parallel, cross_file);
 
