@@ -1,0 +1,95 @@
+// Parsing snippets for binder tests and rendering results as comparable text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binder/binder.h"
+#include "python/parser.h"
+
+namespace korvane::binder::testing {
+
+// A parsed snippet that keeps its text alive as long as its tree.
+struct Snippet {
+  std::unique_ptr<std::string> text;
+  std::optional<python::ParsedModule> module;
+
+  explicit Snippet(std::string_view source) : text(std::make_unique<std::string>(source)) {
+    auto parsed = python::parse_module(*text);
+    if (parsed) module.emplace(std::move(parsed).value());
+  }
+  python::StmtList body() const { return module ? module->body() : python::StmtList{}; }
+};
+
+// The test of the first statement of `if <condition>: pass`.
+inline const python::Expr* condition_of(const Snippet& snippet) {
+  if (snippet.body().empty()) return nullptr;
+  const auto* stmt = snippet.body()[0]->as<python::If>();
+  return stmt != nullptr ? stmt->test : nullptr;
+}
+
+inline std::string render_declaration(const Declaration& d) {
+  std::string out;
+  switch (d.kind) {
+    case DeclarationKind::Variable:
+      out = "var";
+      break;
+    case DeclarationKind::TypeAlias:
+      out = "alias";
+      break;
+    case DeclarationKind::Function:
+      out = "def";
+      break;
+    case DeclarationKind::Class:
+      out = "class";
+      break;
+    case DeclarationKind::Import:
+      out = "import";
+      break;
+  }
+  if (d.alias_info) {
+    out += "(" + d.alias_info->module_name;
+    if (d.alias_info->imported_name) out += ":" + *d.alias_info->imported_name;
+    out += ")";
+  }
+  if (d.is_constant) out += "+const";
+  if (d.is_final) out += "+final";
+  return out;
+}
+
+// One line per symbol, sorted by name: "name: decl,decl FLAG FLAG".
+inline std::vector<std::string> render_symbols(const Scope& scope) {
+  std::vector<std::string> lines;
+  for (const auto& [name, symbol] : scope.symbol_map) {
+    std::string line = name + ":";
+    for (size_t i = 0; i < symbol.declarations.size(); ++i) {
+      line += (i == 0 ? " " : ",") + render_declaration(symbol.declarations[i]);
+    }
+    if (symbol.flags & SymbolFlags::HIDDEN) line += " HIDDEN";
+    if (symbol.flags & SymbolFlags::IN_DUNDER_ALL) line += " ALL";
+    if (symbol.flags & SymbolFlags::PY_TYPED_HIDDEN) line += " PYHIDDEN";
+    lines.push_back(std::move(line));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+inline std::vector<std::string> sorted(const NameSet& names) {
+  std::vector<std::string> out(names.begin(), names.end());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+inline std::vector<std::string> render_wildcards(const std::vector<WildcardImport>& imports) {
+  std::vector<std::string> out;
+  for (const auto& import : imports) out.push_back(import.module_name);
+  return out;
+}
+
+}  // namespace korvane::binder::testing
