@@ -52,8 +52,12 @@ bool is_constant_name(std::string_view name) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
   const auto length = static_cast<int32_t>(name.size());
   for (int32_t i = 0; i < length;) {
-    UChar32 c = 0;
-    U8_NEXT(bytes, i, length, c);
+    UChar32 c = bytes[i];
+    if (c < 0x80) {
+      ++i;  // Most names are ASCII; skip the decoder for them.
+    } else {
+      U8_NEXT(bytes, i, length, c);
+    }
     if (c == '_' || (c >= '0' && c <= '9')) continue;
     if (c < 0 || !is_upper_case_letter(c)) return false;
     has_upper = true;
