@@ -22,8 +22,10 @@ namespace korvane::python {
 
 class Arena {
  public:
-  // `first_block` sizes the first block; parse_module derives it from the source size.
-  explicit Arena(size_t first_block = 16 * 1024) : next_block_(first_block) {}
+  // `first_block` sizes the first block and `later_blocks` every one after it; parse_module
+  // derives both from the number of tokens, so a tree mostly fits its first block.
+  explicit Arena(size_t first_block = 16 * 1024, size_t later_blocks = 16 * 1024)
+      : next_block_(first_block), later_blocks_(later_blocks) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
@@ -57,8 +59,10 @@ class Arena {
     return {p, text.size()};
   }
 
-  // Bytes handed out in blocks so far (what the tree costs in memory).
+  // Bytes taken from the system in blocks so far (what the tree costs in memory).
   size_t bytes_reserved() const { return reserved_; }
+  // Bytes of those handed out to objects.
+  size_t bytes_used() const { return reserved_ - wasted_ - static_cast<size_t>(end_ - cur_); }
 
  private:
   void* allocate_slow(size_t size, size_t align);
@@ -67,7 +71,9 @@ class Arena {
   char* cur_ = nullptr;
   char* end_ = nullptr;
   size_t next_block_;
+  size_t later_blocks_;
   size_t reserved_ = 0;
+  size_t wasted_ = 0;  // tails of full blocks
 };
 
 }  // namespace korvane::python

@@ -85,6 +85,14 @@ static_assert(std::is_trivially_destructible_v<Comprehension>);
 static_assert(std::is_trivially_destructible_v<MatchCase>);
 static_assert(std::is_trivially_destructible_v<ElifElseClause>);
 
+// Small fields come first in each node so they fill the header's tail padding; these guard
+// the sizes that dominate a tree's memory.
+static_assert(sizeof(Node) == 12);
+static_assert(sizeof(Name) == 32);
+static_assert(sizeof(Attribute) == 48);
+static_assert(sizeof(IntLiteral) == 24);
+static_assert(sizeof(BinOp) == 32);
+
 std::string_view node_kind_name(NodeKind kind) {
   switch (kind) {
     case NodeKind::FunctionDef:

@@ -264,18 +264,18 @@ struct ElifElseClause {
 // ---- Statements ----
 
 struct FunctionDef : NodeOf<NodeKind::FunctionDef, Stmt> {
-  std::string_view name;
   TextRange name_range;
+  bool is_async;
+  std::string_view name;
   std::span<TypeParam* const> type_params;
   Arguments* args;
   Expr* returns;
   StmtList body;
   ExprList decorator_list;
-  bool is_async;
 };
 struct ClassDef : NodeOf<NodeKind::ClassDef, Stmt> {
-  std::string_view name;
   TextRange name_range;
+  std::string_view name;
   std::span<TypeParam* const> type_params;
   ExprList bases;
   std::span<Keyword* const> keywords;
@@ -299,23 +299,23 @@ struct TypeAlias : NodeOf<NodeKind::TypeAlias, Stmt> {
   Expr* value;
 };
 struct AugAssign : NodeOf<NodeKind::AugAssign, Stmt> {
-  Expr* target;
   Operator op;
+  Expr* target;
   Expr* value;
 };
 // `simple` is true for a bare name target not in parentheses.
 struct AnnAssign : NodeOf<NodeKind::AnnAssign, Stmt> {
+  bool simple;
   Expr* target;
   Expr* annotation;
   Expr* value;
-  bool simple;
 };
 struct For : NodeOf<NodeKind::For, Stmt> {
+  bool is_async;
   Expr* target;
   Expr* iter;
   StmtList body;
   StmtList orelse;
-  bool is_async;
 };
 struct While : NodeOf<NodeKind::While, Stmt> {
   Expr* test;
@@ -328,9 +328,9 @@ struct If : NodeOf<NodeKind::If, Stmt> {
   std::span<ElifElseClause* const> elif_else_clauses;
 };
 struct With : NodeOf<NodeKind::With, Stmt> {
+  bool is_async;
   std::span<WithItem* const> items;
   StmtList body;
-  bool is_async;
 };
 struct Match : NodeOf<NodeKind::Match, Stmt> {
   Expr* subject;
@@ -341,11 +341,11 @@ struct Raise : NodeOf<NodeKind::Raise, Stmt> {
   Expr* cause;
 };
 struct Try : NodeOf<NodeKind::Try, Stmt> {
+  bool is_star;
   StmtList body;
   std::span<ExceptHandler* const> handlers;
   StmtList orelse;
   StmtList finalbody;
-  bool is_star;
 };
 struct Assert : NodeOf<NodeKind::Assert, Stmt> {
   Expr* test;
@@ -356,9 +356,9 @@ struct Import : NodeOf<NodeKind::Import, Stmt> {
 };
 // `module` is empty for `from . import x`; `level` counts the leading dots.
 struct ImportFrom : NodeOf<NodeKind::ImportFrom, Stmt> {
+  uint32_t level;
   std::string_view module;
   std::span<Alias* const> names;
-  uint32_t level;
 };
 struct Global : NodeOf<NodeKind::Global, Stmt> {
   IdentifierList names;
@@ -384,8 +384,8 @@ struct NamedExpr : NodeOf<NodeKind::NamedExpr, Expr> {
   Expr* value;
 };
 struct BinOp : NodeOf<NodeKind::BinOp, Expr> {
-  Expr* left;
   Operator op;
+  Expr* left;
   Expr* right;
 };
 struct UnaryOp : NodeOf<NodeKind::UnaryOp, Expr> {
@@ -447,8 +447,8 @@ struct Call : NodeOf<NodeKind::Call, Expr> {
 };
 // A replacement field of an f-string. `format_spec` is a JoinedStr or nullptr.
 struct FormattedValue : NodeOf<NodeKind::FormattedValue, Expr> {
-  Expr* value;
   Conversion conversion;
+  Expr* value;
   Expr* format_spec;
 };
 // An f-string (with any literals concatenated to it): StringLiteral and FormattedValue parts.
@@ -458,9 +458,9 @@ struct JoinedStr : NodeOf<NodeKind::JoinedStr, Expr> {
 };
 // A replacement field of a template string; `str` is the field's expression as written.
 struct Interpolation : NodeOf<NodeKind::Interpolation, Expr> {
+  Conversion conversion;
   Expr* value;
   std::string_view str;
-  Conversion conversion;
   Expr* format_spec;
 };
 // A template string (t"..."): StringLiteral and Interpolation parts.
@@ -469,17 +469,17 @@ struct TemplateStr : NodeOf<NodeKind::TemplateStr, Expr> {
 };
 // A string, implicitly concatenated pieces joined, escapes decoded (UTF-8).
 struct StringLiteral : NodeOf<NodeKind::StringLiteral, Expr> {
-  std::string_view value;
   bool implicit_concatenated;
+  std::string_view value;
 };
 struct BytesLiteral : NodeOf<NodeKind::BytesLiteral, Expr> {
-  std::string_view value;
   bool implicit_concatenated;
+  std::string_view value;
 };
 // An integer; `too_big` is set (and `value` is 0) when it does not fit 64 bits.
 struct IntLiteral : NodeOf<NodeKind::IntLiteral, Expr> {
-  uint64_t value;
   bool too_big;
+  uint64_t value;
 };
 struct FloatLiteral : NodeOf<NodeKind::FloatLiteral, Expr> {
   double value;
@@ -494,33 +494,33 @@ struct BooleanLiteral : NodeOf<NodeKind::BooleanLiteral, Expr> {
 struct NoneLiteral : NodeOf<NodeKind::NoneLiteral, Expr> {};
 struct EllipsisLiteral : NodeOf<NodeKind::EllipsisLiteral, Expr> {};
 struct Attribute : NodeOf<NodeKind::Attribute, Expr> {
-  Expr* value;
-  std::string_view attr;
   TextRange attr_range;
   ExprContext ctx;
+  Expr* value;
+  std::string_view attr;
 };
 struct Subscript : NodeOf<NodeKind::Subscript, Expr> {
+  ExprContext ctx;
   Expr* value;
   Expr* slice;
-  ExprContext ctx;
 };
 struct Starred : NodeOf<NodeKind::Starred, Expr> {
-  Expr* value;
   ExprContext ctx;
+  Expr* value;
 };
 // `id` is NFKC-normalised, as Python compares identifiers.
 struct Name : NodeOf<NodeKind::Name, Expr> {
-  std::string_view id;
   ExprContext ctx;
+  std::string_view id;
 };
 struct List : NodeOf<NodeKind::List, Expr> {
-  ExprList elts;
   ExprContext ctx;
+  ExprList elts;
 };
 struct Tuple : NodeOf<NodeKind::Tuple, Expr> {
-  ExprList elts;
   ExprContext ctx;
   bool parenthesized;
+  ExprList elts;
 };
 struct Slice : NodeOf<NodeKind::Slice, Expr> {
   Expr* lower;

@@ -4,70 +4,117 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace korvane::python {
 namespace {
 
-constexpr bool is_ascii_name_start(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-constexpr bool is_ascii_name_char(char c) {
-  return is_ascii_name_start(c) || (c >= '0' && c <= '9');
-}
+// Character classes of ASCII bytes, looked up once per byte in the hot loops.
+enum : uint8_t { kNameStart = 1, kNameChar = 2 };
 
-struct Keyword {
-  std::string_view text;
-  TokenKind kind;
-};
+constexpr auto kCharClass = [] {
+  std::array<uint8_t, 256> t{};
+  for (int c = 'a'; c <= 'z'; ++c) t[c] = kNameStart | kNameChar;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] = kNameStart | kNameChar;
+  for (int c = '0'; c <= '9'; ++c) t[c] = kNameChar;
+  t['_'] = kNameStart | kNameChar;
+  return t;
+}();
 
-constexpr Keyword kKeywords[] = {
-    {"False", TokenKind::False},
-    {"None", TokenKind::None},
-    {"True", TokenKind::True},
-    {"and", TokenKind::And},
-    {"as", TokenKind::As},
-    {"assert", TokenKind::Assert},
-    {"async", TokenKind::Async},
-    {"await", TokenKind::Await},
-    {"break", TokenKind::Break},
-    {"class", TokenKind::Class},
-    {"continue", TokenKind::Continue},
-    {"def", TokenKind::Def},
-    {"del", TokenKind::Del},
-    {"elif", TokenKind::Elif},
-    {"else", TokenKind::Else},
-    {"except", TokenKind::Except},
-    {"finally", TokenKind::Finally},
-    {"for", TokenKind::For},
-    {"from", TokenKind::From},
-    {"global", TokenKind::Global},
-    {"if", TokenKind::If},
-    {"import", TokenKind::Import},
-    {"in", TokenKind::In},
-    {"is", TokenKind::Is},
-    {"lambda", TokenKind::Lambda},
-    {"nonlocal", TokenKind::Nonlocal},
-    {"not", TokenKind::Not},
-    {"or", TokenKind::Or},
-    {"pass", TokenKind::Pass},
-    {"raise", TokenKind::Raise},
-    {"return", TokenKind::Return},
-    {"try", TokenKind::Try},
-    {"while", TokenKind::While},
-    {"with", TokenKind::With},
-    {"yield", TokenKind::Yield},
-};
+inline bool is_ascii_name_start(char c) { return kCharClass[static_cast<uint8_t>(c)] & kNameStart; }
+inline bool is_ascii_name_char(char c) { return kCharClass[static_cast<uint8_t>(c)] & kNameChar; }
 
-TokenKind keyword_kind(std::string_view text) {
-  if (text.size() < 2 || text.size() > 8) return TokenKind::Name;
-  // Keywords start with a lower-case letter except False/None/True; a cheap first filter.
-  char c = text[0];
-  if (!((c >= 'a' && c <= 'y') || c == 'F' || c == 'N' || c == 'T')) return TokenKind::Name;
-  for (const Keyword& k : kKeywords) {
-    if (k.text.size() == text.size() && k.text[0] == c && k.text == text) return k.kind;
+TokenKind keyword_kind(std::string_view t) {
+  using K = TokenKind;
+  auto is = [&](const char* k) { return std::memcmp(t.data(), k, t.size()) == 0; };
+  switch (t.size()) {
+    case 2:
+      switch (t[0]) {
+        case 'a':
+          return t[1] == 's' ? K::As : K::Name;
+        case 'i':
+          return t[1] == 'f' ? K::If : t[1] == 'n' ? K::In : t[1] == 's' ? K::Is : K::Name;
+        case 'o':
+          return t[1] == 'r' ? K::Or : K::Name;
+        default:
+          return K::Name;
+      }
+    case 3:
+      switch (t[0]) {
+        case 'a':
+          return is("and") ? K::And : K::Name;
+        case 'd':
+          return is("def") ? K::Def : is("del") ? K::Del : K::Name;
+        case 'f':
+          return is("for") ? K::For : K::Name;
+        case 'n':
+          return is("not") ? K::Not : K::Name;
+        case 't':
+          return is("try") ? K::Try : K::Name;
+        default:
+          return K::Name;
+      }
+    case 4:
+      switch (t[0]) {
+        case 'N':
+          return is("None") ? K::None : K::Name;
+        case 'T':
+          return is("True") ? K::True : K::Name;
+        case 'e':
+          return is("elif") ? K::Elif : is("else") ? K::Else : K::Name;
+        case 'f':
+          return is("from") ? K::From : K::Name;
+        case 'p':
+          return is("pass") ? K::Pass : K::Name;
+        case 'w':
+          return is("with") ? K::With : K::Name;
+        default:
+          return K::Name;
+      }
+    case 5:
+      switch (t[0]) {
+        case 'F':
+          return is("False") ? K::False : K::Name;
+        case 'a':
+          return is("async") ? K::Async : is("await") ? K::Await : K::Name;
+        case 'b':
+          return is("break") ? K::Break : K::Name;
+        case 'c':
+          return is("class") ? K::Class : K::Name;
+        case 'r':
+          return is("raise") ? K::Raise : K::Name;
+        case 'w':
+          return is("while") ? K::While : K::Name;
+        case 'y':
+          return is("yield") ? K::Yield : K::Name;
+        default:
+          return K::Name;
+      }
+    case 6:
+      switch (t[0]) {
+        case 'a':
+          return is("assert") ? K::Assert : K::Name;
+        case 'e':
+          return is("except") ? K::Except : K::Name;
+        case 'g':
+          return is("global") ? K::Global : K::Name;
+        case 'i':
+          return is("import") ? K::Import : K::Name;
+        case 'l':
+          return is("lambda") ? K::Lambda : K::Name;
+        case 'r':
+          return is("return") ? K::Return : K::Name;
+        default:
+          return K::Name;
+      }
+    case 7:
+      return is("finally") ? K::Finally : K::Name;
+    case 8:
+      return is("continue") ? K::Continue : is("nonlocal") ? K::Nonlocal : K::Name;
+    default:
+      return K::Name;
   }
-  return TokenKind::Name;
 }
 
 // The flags of a string prefix, or -1 when the name is no prefix.
@@ -212,7 +259,8 @@ bool Lexer::skip_trivia() {
 bool Lexer::lex_name() {
   uint32_t start = pos_;
   uint8_t flags = 0;
-  while (pos_ < src_.size()) {
+  const size_t n = src_.size();
+  while (pos_ < n) {
     char c = src_[pos_];
     if (is_ascii_name_char(c)) {
       ++pos_;

@@ -368,6 +368,12 @@ Expr* Parser::parse_power() {
     base = parse_primary();
   }
   if (!base || !eat(TokenKind::DoubleStar)) return base;
+  // `**` is right-associative, so `2**2**2...` recurses once per operator.
+  DepthGuard guard(*this);
+  if (guard.too_deep()) {
+    return syntax_error(TextRange{cur().start, cur().end}, "too many nested expressions",
+                        ParseErrorKind::TooDeeplyNested);
+  }
   Expr* exp = parse_factor();
   if (!exp) return nullptr;
   auto* b = node<BinOp>(start);

@@ -40,6 +40,7 @@ class ParsedModule {
   std::string_view text(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
   // Memory the tree takes.
   size_t arena_bytes() const { return arena_ ? arena_->bytes_reserved() : 0; }
+  const Arena* arena() const { return arena_.get(); }
 
  private:
   std::unique_ptr<Arena> arena_;
