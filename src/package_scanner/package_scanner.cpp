@@ -47,8 +47,9 @@ NameParts split_name(std::string_view name) {
   return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
+// Joining onto the empty path gives the name alone, never an absolute path.
 void append_component(std::string& path, std::string_view name) {
-  if (path.empty() || path.back() != '/') path.push_back('/');
+  if (!path.empty() && path.back() != '/') path.push_back('/');
   path.append(name);
 }
 

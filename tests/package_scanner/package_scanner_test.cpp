@@ -335,6 +335,13 @@ TEST(PackageScanner, MarkerProbesFollowLinksAndAcceptAnyEntry) {
   }
   EXPECT_TRUE(PackageScanner::contains_py_typed(tree.path("e")));
   EXPECT_FALSE(PackageScanner::contains_py_typed(tree.path("a")));
+  // The empty path is the working directory, never the file-system root.
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(tree.path("a"));
+  EXPECT_TRUE(PackageScanner::contains_init(""));
+  std::filesystem::current_path(tree.path("e"));
+  EXPECT_TRUE(PackageScanner::contains_py_typed(""));
+  std::filesystem::current_path(cwd);
 }
 
 TEST(PackageScanner, ScanPackageRespectsStartingDepthAndFailures) {
