@@ -15,22 +15,31 @@ bool is_dunder_all(const Expr* expr) {
 }
 
 // Appends the names `expr` lists to `out`; false (with `out` partly filled) when unreadable.
+// Binary operations are walked with an explicit stack: a module may chain `+ [...]` thousands of
+// times, and the parser builds such chains without recursion, so neither may we.
 bool append_all_names(const Expr& expr, std::vector<std::string_view>& out) {
-  python::ExprList elements;
-  if (const auto* list = expr.as<python::List>()) {
-    elements = list->elts;
-  } else if (const auto* tuple = expr.as<python::Tuple>()) {
-    elements = tuple->elts;
-  } else if (const auto* binary = expr.as<python::BinOp>()) {
-    // Any operator: `['a'] * 2` reads the same as `+`, which is how the readers see it.
-    return append_all_names(*binary->left, out) && append_all_names(*binary->right, out);
-  } else {
-    return false;
-  }
-  for (const Expr* element : elements) {
-    const auto* literal = element->as<python::StringLiteral>();
-    if (literal == nullptr) return false;
-    out.push_back(literal->value);
+  absl::InlinedVector<const Expr*, 8> pending{&expr};
+  while (!pending.empty()) {
+    const Expr* current = pending.back();
+    pending.pop_back();
+    python::ExprList elements;
+    if (const auto* list = current->as<python::List>()) {
+      elements = list->elts;
+    } else if (const auto* tuple = current->as<python::Tuple>()) {
+      elements = tuple->elts;
+    } else if (const auto* binary = current->as<python::BinOp>()) {
+      // Any operator reads as concatenation (`['a'] * 2` fails on its right operand instead).
+      pending.push_back(binary->right);
+      pending.push_back(binary->left);
+      continue;
+    } else {
+      return false;
+    }
+    for (const Expr* element : elements) {
+      const auto* literal = element->as<python::StringLiteral>();
+      if (literal == nullptr) return false;
+      out.push_back(literal->value);
+    }
   }
   return true;
 }

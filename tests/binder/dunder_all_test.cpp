@@ -148,3 +148,22 @@ TEST(ExtractAllNamesTest, KeepsSourceOrderAndDuplicates) {
 
 }  // namespace
 }  // namespace korvane::binder
+
+namespace korvane::binder {
+namespace {
+
+// The parser builds `+` chains iteratively; reading them must not recurse once per operand.
+TEST(ExtractAllNamesTest, LongConcatenationChain) {
+  constexpr int kTerms = 300000;
+  std::string source = "__all__ = ['a0']";
+  for (int i = 1; i < kTerms; ++i) source += " + ['a" + std::to_string(i % 7) + "']";
+  source += "\n";
+  Snippet snippet(source);
+  ASSERT_TRUE(snippet.module);
+  BinderResult result = Binder(FileInfo{}).bind_module(snippet.body());
+  ASSERT_TRUE(result.dunder_all.has_value());
+  EXPECT_EQ(result.dunder_all->size(), 7u);
+}
+
+}  // namespace
+}  // namespace korvane::binder
