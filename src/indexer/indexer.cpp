@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <utility>
 
@@ -87,6 +88,11 @@ std::optional<std::string> package_root(std::string_view path) {
   return root;
 }
 
+// glibc's memmem beats a first-byte scan here: "_" and "i" are everywhere in Python code.
+bool contains(std::string_view text, std::string_view needle) {
+  return ::memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
+}
+
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {
   int fd = -1;
@@ -155,7 +161,9 @@ Result<std::string> Indexer::read_file_content(const std::string& path) {
     return Unexpected(std::string("file name contained an unexpected NUL byte"));
   }
   MappedFile file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a named pipe in a batch fails at the map instead of waiting for a writer
+  // forever; regular files read the same either way.
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file.fd < 0) return Unexpected(os_error_text(errno));
   struct stat status {};
   if (::fstat(file.fd, &status) != 0) return Unexpected(os_error_text(errno));
@@ -173,8 +181,7 @@ std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& 
                                                              std::string_view text) {
   profiling::TimingGuard timer("__all__check");
   if (file.is_stub || file.is_py_typed || file.include_all_symbols) return std::nullopt;
-  if (text.find("__all__") != std::string_view::npos) return std::nullopt;
-  if (text.find("import *") != std::string_view::npos) return std::nullopt;
+  if (contains(text, "__all__") || contains(text, "import *")) return std::nullopt;
   KLOG_DEBUG(kLogTarget, "Skipping file without __all__ or wildcard imports: {}", file.path);
   return empty_result(file);
 }
