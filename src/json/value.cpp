@@ -41,6 +41,12 @@ bool key_less(const Member& m, std::string_view key) { return std::string_view(m
 }  // namespace
 
 Object Object::from_unsorted(std::vector<Member> members) {
+  Object o;
+  const auto out_of_order = [](const Member& a, const Member& b) { return a.key >= b.key; };
+  if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) {
+    o.members_ = std::move(members);  // already sorted without repeats: the common case
+    return o;
+  }
   std::stable_sort(members.begin(), members.end(),
                    [](const Member& a, const Member& b) { return a.key < b.key; });
   // Stable sort keeps equal names in reading order; the later one replaces the earlier.
@@ -53,7 +59,6 @@ Object Object::from_unsorted(std::vector<Member> members) {
       unique.push_back(std::move(m));
     }
   }
-  Object o;
   o.members_ = std::move(unique);
   return o;
 }
