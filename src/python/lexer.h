@@ -38,6 +38,7 @@ class Lexer {
     bool triple;
     bool raw;
     uint32_t bracket_level;  // bracket depth just after the field's '{'
+    bool had_field = false;  // FormatSpec: a nested field has been seen
   };
 
   // lexer.cpp

@@ -87,10 +87,12 @@ bool Lexer::lex_fstring_literal() {
       return true;
     }
     if ((c == '\n' || c == '\r') && !m.triple) {
-      if (spec) {
-        return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1,
-                    "f-string: newlines are not allowed in format specifiers for single quoted "
-                    "f-strings");
+      if (spec && !m.had_field) {
+        // Python ends the format spec at the line break and reads on as the field's
+        // expression part, where only the closing brace (or a nested field) may follow.
+        flush();
+        modes_.pop_back();
+        return true;
       }
       return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated f-string literal");
     }
@@ -117,6 +119,7 @@ bool Lexer::lex_fstring_literal() {
         continue;
       }
       flush();
+      if (spec) modes_.back().had_field = true;
       if (!open_bracket('{')) return false;
       uint32_t brace = pos_++;
       emit(TokenKind::LBrace, brace);

@@ -445,7 +445,9 @@ Expr* Parser::parse_slice() {
   }
   Expr* lower = nullptr;
   if (!at(TokenKind::Colon)) {
+    bool walrus = at(TokenKind::Name) && peek().kind == TokenKind::ColonEqual;
     if (!(lower = parse_named_expression()) || !at(TokenKind::Colon)) return lower;
+    if (walrus) return unexpected();  // a slice bound is no place for `:=` without brackets
   }
   bump();
   auto* s = arena_.make<Slice>();

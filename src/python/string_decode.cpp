@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "python/char_name_aliases.h"
 #include "python/parser_impl.h"
 
 namespace korvane::python {
@@ -36,6 +37,11 @@ void append_utf8(std::string& out, uint32_t cp) {
 }
 
 bool lookup_char_name(const std::string& name, uint32_t* cp) {
+  std::string upper = name;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (lookup_name_alias(upper, cp)) return true;
   for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
     UErrorCode status = U_ZERO_ERROR;
     UChar32 c = u_charFromName(choice, name.c_str(), &status);
