@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 #include <absl/container/flat_hash_set.h>
@@ -93,6 +93,14 @@ bool contains(std::string_view text, std::string_view needle) {
   return ::memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
 }
 
+// Faulting the pages in with the map costs one kernel call instead of one fault per page; the
+// whole text is read right away anyway.
+#ifdef MAP_POPULATE
+constexpr int kMapFlags = MAP_SHARED | MAP_POPULATE;
+#else
+constexpr int kMapFlags = MAP_SHARED;
+#endif
+
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {
   int fd = -1;
@@ -170,7 +178,7 @@ Result<std::string> Indexer::read_file_content(const std::string& path) {
   const auto size = static_cast<std::size_t>(status.st_size);
   // An empty file still maps one byte, so empty and non-empty files take the same road.
   file.length = size == 0 ? 1 : size;
-  file.data = ::mmap(nullptr, file.length, PROT_READ, MAP_SHARED, file.fd, 0);
+  file.data = ::mmap(nullptr, file.length, PROT_READ, kMapFlags, file.fd, 0);
   if (file.data == MAP_FAILED) return Unexpected(os_error_text(errno));
   const std::string_view bytes(static_cast<const char*>(file.data), size);
   if (auto bad = validate_utf8(bytes)) return Unexpected(bad->message());
