@@ -181,8 +181,54 @@ def delete_character(rng, window):
             f"deleted character {window.text[at]!r} of {string!r} at {_line_col(window.text, at)}")
 
 
+# Tokens whose misplacement tests the rules on targets, starred items, arguments and operators.
+TOKEN_POOL = ["=", "==", ":=", "+=", "*", "**", ",", ":", ".", "->", "@", ";", "(", ")", "[", "]",
+              "{", "}", "\\", "...", "1", "1j", "'s'", "None", "name", "f()", "*name", "**name",
+              "lambda", "yield", "await", "not", "in", "is", "async", "=name", "!r", "/"]
+STRING_PREFIXES = ["", "r", "b", "f", "t", "u", "rb", "Br", "rf", "Fr", "tr", "ur", "bu", "ft"]
+
+
+def replace_token(rng, window):
+    start, end, string = _token(rng, window)
+    new = rng.choice(TOKEN_POOL)
+    return (_edit(window.text, start, end, new),
+            f"replaced {string!r} by {new!r} at {_line_col(window.text, start)}")
+
+
+def insert_token(rng, window):
+    start = _token(rng, window)[0]
+    new = rng.choice(TOKEN_POOL)
+    return (_edit(window.text, start, start, new),
+            f"inserted {new!r} at {_line_col(window.text, start)}")
+
+
+def change_string_prefix(rng, window):
+    strings = [t for t in window.tokens if t[2].lstrip("rRbBfFuUtT")[:1] in ("'", '"')]
+    if not strings:
+        return None
+    start, _, string = rng.choice(strings)
+    prefix_len = len(string) - len(string.lstrip("rRbBfFuUtT"))
+    new = rng.choice(STRING_PREFIXES)
+    return (_edit(window.text, start, start + prefix_len, new),
+            f"prefix of {string[:12]!r} -> {new!r} at {_line_col(window.text, start)}")
+
+
+def break_line(rng, window):
+    start = _token(rng, window)[0]
+    return _edit(window.text, start, start, "\n"), f"line broken at {_line_col(window.text, start)}"
+
+
+def join_lines(rng, window):
+    breaks = [i for i, c in enumerate(window.text[:-1]) if c == "\n"]
+    if not breaks:
+        return None
+    at = rng.choice(breaks)
+    return _edit(window.text, at, at + 1, " "), f"line {window.text.count(chr(10), 0, at) + 1} joined"
+
+
 MUTATIONS = [delete_token, duplicate_token, swap_tokens, drop_bracket_or_colon, insert_keyword,
-             reindent_line, delete_character]
+             reindent_line, delete_character, replace_token, insert_token, change_string_prefix,
+             break_line, join_lines]
 
 
 def make_mutants(rng, files, count):

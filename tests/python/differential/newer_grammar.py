@@ -1,0 +1,132 @@
+"""Two forms the parser accepts that the oracle (Python 3.13) does not know yet:
+
+- an unparenthesised exception list, `except A, B:` (and `except* A, B:`), valid when no `as`
+  follows; with `as` it stays an error;
+- template strings, `t"..."` (prefixes t, rt, tr in any case), which share the f-string grammar,
+  may be implicitly concatenated only with other template strings.
+
+rewrite() turns such text into its Python 3.13 equivalent - parentheses around the exception list,
+`f` for `t` - so the oracle can judge it. Text that uses neither form is never touched: a rewrite
+is only tried once the oracle has rejected the original.
+"""
+
+import io
+import re
+import tokenize
+
+_EXCEPT_LIST_ERROR = "multiple exception types must be parenthesized"
+_TEMPLATE_PREFIX = re.compile(r"[tT]|[rR][tT]|[tT][rR]")
+_OPENING, _CLOSING = "([{", ")]}"
+MAX_TEMPLATE_STRINGS = 200
+_MAYBE_TEMPLATE = re.compile(r"(?<!\w)(?:[tT]|[rR][tT]|[tT][rR])['\"]")
+
+
+def _tokens(text):
+    """The tokens of text as far as the tokenizer gets."""
+    found = []
+    try:
+        for token in tokenize.generate_tokens(io.StringIO(text).readline):
+            found.append(token)
+    except (tokenize.TokenError, SyntaxError):
+        pass
+    return found
+
+
+def _offsets(text):
+    starts = [0]
+    for line in io.StringIO(text):  # the same line split the tokenizer was fed
+        starts.append(starts[-1] + len(line))
+    return lambda position: starts[position[0] - 1] + position[1]
+
+
+def parenthesize_except(text, error):
+    """The text with the exception list that `error` points at parenthesised, or None."""
+    if error.msg != _EXCEPT_LIST_ERROR or error.lineno is None:
+        return None
+    tokens = _tokens(text)
+    at = (error.lineno, (error.offset or 1) - 1)
+    clause = [i for i, t in enumerate(tokens) if t.string == "except" and t.start <= at]
+    if not clause:
+        return None
+    first = clause[-1] + 1
+    if first < len(tokens) and tokens[first].string == "*":
+        first += 1
+    depth, last = 0, first
+    while last < len(tokens):
+        token = tokens[last]
+        if token.type == tokenize.OP and token.string in _OPENING:
+            depth += 1
+        elif token.type == tokenize.OP and token.string in _CLOSING:
+            depth -= 1
+        elif depth == 0 and (token.string in (":", "as") or token.type == tokenize.NEWLINE):
+            break
+        last += 1
+    if last >= len(tokens) or tokens[last].string != ":" or last == first:
+        return None  # `except A, B as e:` is an error in the newer grammar too
+    offset = _offsets(text)
+    start, end = offset(tokens[first].start), offset(tokens[last - 1].end)
+    return text[:start] + "(" + text[start:end] + ")" + text[end:]
+
+
+def _is_template_prefix(tokens, i):
+    token = tokens[i]
+    return (token.type == tokenize.NAME and _TEMPLATE_PREFIX.fullmatch(token.string)
+            and i + 1 < len(tokens) and tokens[i + 1].start == token.end
+            and tokens[i + 1].type in (tokenize.STRING, tokenize.FSTRING_START)
+            and tokens[i + 1].string[:1] in "'\"")
+
+
+def _mixes_templates(tokens, is_template):
+    """Whether a template string is implicitly concatenated with another kind of literal, at any
+    f-string nesting level."""
+    groups = [[]]  # per nesting level: is_template of each literal of the open concatenation
+    for token in tokens + [None]:
+        kind = token.type if token else None
+        if kind in (tokenize.STRING, tokenize.FSTRING_START):
+            groups[-1].append(is_template(token))
+            if kind == tokenize.FSTRING_START:
+                groups.append([])
+            continue
+        if kind in (tokenize.NL, tokenize.COMMENT):
+            continue
+        if token is None:
+            closing = groups
+        elif kind == tokenize.FSTRING_END and len(groups) > 1:
+            closing = [groups.pop()]  # the f-string itself stays in the enclosing concatenation
+        else:
+            closing = [groups[-1]]
+        for group in closing:
+            if any(group) and not all(group):
+                return True
+            group.clear()
+    return False
+
+
+def template_strings_as_fstrings(text):
+    """The text with each template string turned into an f-string, or None when it has none or
+    mixes one with other literals in a concatenation (which the newer grammar rejects)."""
+    # One prefix at a time: what follows a template prefix only tokenizes right (nested quotes)
+    # once the oracle sees an f-string there. The rewrite keeps every offset.
+    if not _MAYBE_TEMPLATE.search(text):
+        return None  # the common case, and tokenizing is slow
+    templates = set()
+    for _ in range(MAX_TEMPLATE_STRINGS):
+        tokens = _tokens(text)
+        prefix = next((t for i, t in enumerate(tokens) if _is_template_prefix(tokens, i)), None)
+        if prefix is None:
+            break
+        start = _offsets(text)(prefix.start)
+        templates.add(start)
+        fixed = prefix.string.replace("t", "f").replace("T", "F")
+        text = text[:start] + fixed + text[start + len(fixed):]
+    if not templates:
+        return None
+    offset = _offsets(text)
+    if _mixes_templates(tokens, lambda token: offset(token.start) in templates):
+        return None
+    return text
+
+
+def rewrite(text, error):
+    """The Python 3.13 equivalent of text that the oracle rejected with `error`, or None."""
+    return parenthesize_except(text, error) or template_strings_as_fstrings(text)
