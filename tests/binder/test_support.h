@@ -54,9 +54,13 @@ inline std::string render_declaration(const Declaration& d) {
       break;
   }
   if (d.alias_info) {
-    out += "(" + d.alias_info->module_name;
-    if (d.alias_info->imported_name) out += ":" + *d.alias_info->imported_name;
-    out += ")";
+    out += '(';
+    out += d.alias_info->module_name;
+    if (d.alias_info->imported_name) {
+      out += ':';
+      out += *d.alias_info->imported_name;
+    }
+    out += ')';
   }
   if (d.is_constant) out += "+const";
   if (d.is_final) out += "+final";
@@ -69,7 +73,8 @@ inline std::vector<std::string> render_symbols(const Scope& scope) {
   for (const auto& [name, symbol] : scope.symbol_map) {
     std::string line = name + ":";
     for (size_t i = 0; i < symbol.declarations.size(); ++i) {
-      line += (i == 0 ? " " : ",") + render_declaration(symbol.declarations[i]);
+      line += i == 0 ? ' ' : ',';
+      line += render_declaration(symbol.declarations[i]);
     }
     if (symbol.flags & SymbolFlags::HIDDEN) line += " HIDDEN";
     if (symbol.flags & SymbolFlags::IN_DUNDER_ALL) line += " ALL";
