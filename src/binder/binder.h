@@ -138,8 +138,9 @@ struct BinderResult {
   std::vector<WildcardImport> wildcard_imports;
 };
 
-// One binding run over one module. Construct (the `Binder::new` of the design), then consume
-// with std::move(binder).bind_module(body). Binders share nothing and may run on any thread.
+// One binding run over one module. Construct it (`Binder::new`: the constructor or create()),
+// then consume it with std::move(binder).bind_module(body). Binders share nothing and may run
+// on any thread.
 class Binder {
  public:
   explicit Binder(FileInfo file_info);
@@ -158,6 +159,9 @@ class Binder {
   // The names of a list/tuple of string literals, or of a binary operation over such lists
   // (left then right, duplicates kept); nullopt for any other form.
   static std::optional<std::vector<std::string_view>> extract_all_names(const python::Expr& expr);
+
+  // The steps of bind_module. They need its module scope: called outside it, they abort with
+  // "No scope on stack".
 
   // Binds one statement, entering compound statements (not def/class bodies).
   void bind_statement(const python::Stmt& stmt);
