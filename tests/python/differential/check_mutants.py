@@ -1,13 +1,17 @@
 """Mutants of real code - a token deleted, duplicated or swapped, a line re-indented, a bracket or
-colon dropped, a keyword inserted - must be accepted or rejected as CPython's ast.parse decides.
+colon dropped, a keyword inserted, and more - must be accepted or rejected as CPython's ast.parse
+decides.
 
 Near-valid code is where a parser's error paths live, and the standard library alone barely
 reaches them. Each mutant is a small window of consecutive statements of a standard-library file
 (valid on its own) with one edit, so the oracle decides quickly and a disagreement is easy to read.
+A share of the mutants start from the grammar tests' snippets instead (see check_grammar_suite.py):
+rare syntax and near misses, where one edit often turns an invalid program valid.
 The mutants depend only on the seed and on the oracle's standard library. They are written under
 --work-dir (one file each) so any disagreement can be opened and parsed again.
 
 Usage: check_mutants.py --parse-check PATH --work-dir DIR [--count N] [--seed S] [--min-agreement P]
+                        [--snippet-share F]
 """
 
 import argparse
@@ -21,6 +25,7 @@ import sys
 import sysconfig
 import tokenize
 
+import check_grammar_suite
 import differential
 
 MAX_WINDOW_LINES = 30
@@ -40,14 +45,17 @@ class Window:
         self.text = text
         self.origin = origin
         line_starts = [0]
-        for line in text.splitlines(keepends=True):
+        for line in io.StringIO(text):  # split as the tokenizer splits
             line_starts.append(line_starts[-1] + len(line))
         self.tokens = []  # (start, end, string)
-        for tok in tokenize.generate_tokens(io.StringIO(text).readline):
-            if tok.type in SKIPPED_TOKENS or tok.start[0] != tok.end[0]:
-                continue  # multi-line tokens (docstrings) make poor single edits
-            start = line_starts[tok.start[0] - 1] + tok.start[1]
-            self.tokens.append((start, line_starts[tok.end[0] - 1] + tok.end[1], tok.string))
+        try:
+            for tok in tokenize.generate_tokens(io.StringIO(text).readline):
+                if tok.type in SKIPPED_TOKENS or tok.start[0] != tok.end[0] or not tok.string:
+                    continue  # multi-line tokens (docstrings) make poor single edits
+                start = line_starts[tok.start[0] - 1] + tok.start[1]
+                self.tokens.append((start, line_starts[tok.end[0] - 1] + tok.end[1], tok.string))
+        except (tokenize.TokenError, SyntaxError):
+            pass  # an invalid base: its tokens up to the fault still make mutants
 
 
 def statement_runs(tree):
@@ -231,7 +239,29 @@ MUTATIONS = [delete_token, duplicate_token, swap_tokens, drop_bracket_or_colon, 
              break_line, join_lines]
 
 
-def make_mutants(rng, files, count):
+def snippet_windows():
+    """The grammar tests' snippets, valid and invalid: dense in rare syntax and near misses."""
+    test_dir = os.path.join(sysconfig.get_paths()["stdlib"], "test")
+    windows, seen = [], set()
+    for name in check_grammar_suite.TEST_FILES:
+        path = os.path.join(test_dir, name)
+        if not os.path.exists(path):
+            continue
+        for text, origin in check_grammar_suite.extract(path):
+            if text in seen or "\0" in text or not text.strip():
+                continue
+            seen.add(text)
+            try:
+                text.encode("utf-8")
+            except UnicodeEncodeError:
+                continue
+            window = Window(text, origin)
+            if window.tokens:
+                windows.append(window)
+    return windows
+
+
+def make_mutants(rng, files, snippets, count, snippet_share):
     """Returns [(text, label)] of `count` distinct mutants."""
     mutants, seen = [], set()
     attempts = 0
@@ -239,6 +269,9 @@ def make_mutants(rng, files, count):
         attempts += 1
         if attempts > count:
             raise RuntimeError(f"only {len(mutants)} mutants after {attempts} attempts")
+        if snippets and rng.random() < snippet_share:
+            add_mutants(rng, rng.choice(snippets), mutants, seen, count)
+            continue
         path = rng.choice(files)
         base = read_runs(path)
         if base is None:
@@ -272,6 +305,8 @@ def main():
     args.add_argument("--count", type=int, default=5000)
     args.add_argument("--seed", type=int, default=20231002)
     args.add_argument("--min-agreement", type=float, default=99.5)
+    args.add_argument("--snippet-share", type=float, default=0.3,
+                      help="share of mutants made from the grammar tests' snippets")
     options = args.parse_args()
 
     stdlib = sysconfig.get_paths()["stdlib"]
@@ -280,7 +315,8 @@ def main():
         print(f"no Python files under {stdlib}")
         return 1
     rng = random.Random(options.seed)
-    mutants = make_mutants(rng, files, options.count)
+    snippets = snippet_windows()
+    mutants = make_mutants(rng, files, snippets, options.count, options.snippet_share)
 
     mutant_dir = os.path.join(options.work_dir, "mutants")
     shutil.rmtree(mutant_dir, ignore_errors=True)
@@ -295,7 +331,8 @@ def main():
     paths = [path for path, _ in cases]
     oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths)
     rejected = sum(1 for v in oracle.values() if v.status == "error")
-    print(f"{len(mutants)} mutants of {stdlib} (seed {options.seed}); oracle rejects {rejected}")
+    print(f"{len(mutants)} mutants of {stdlib} and of {len(snippets)} grammar-test snippets "
+          f"(seed {options.seed}); oracle rejects {rejected}")
     comparison = differential.compare(cases, oracle, ours)
     share = differential.report("mutation differential", comparison,
                                 os.path.join(options.work_dir, "mutant_disagreements.txt"))
