@@ -207,6 +207,13 @@ Result<void> Cursor::end_of_text() {
 }
 
 Result<void> Cursor::skip_value() {
+  skipping_ = true;
+  auto done = skip_value_impl();
+  skipping_ = false;
+  return done;
+}
+
+Result<void> Cursor::skip_value_impl() {
   std::vector<char> open;  // the closing bracket of every container we are inside
   std::vector<bool> firsts;
   while (true) {
@@ -281,6 +288,8 @@ Result<Value> Cursor::parse_number() {
     if (magnitude < kMinMagnitude) return Value(Number::i64(-static_cast<int64_t>(magnitude)));
     if (magnitude == kMinMagnitude) return Value(Number::i64(std::numeric_limits<int64_t>::min()));
   }
+  // A skipped number is only checked for its form: its value is never kept.
+  if (skipping_) return Value(nullptr);
   const std::string digits(text_.substr(start, pos_ - start));
   const double v = std::strtod(digits.c_str(), nullptr);
   if (std::isinf(v)) return Unexpected(error("number out of range"));
@@ -344,6 +353,8 @@ Result<void> Cursor::parse_escape(std::string& out) {
   }
   auto high = parse_hex4();
   if (!high) return Unexpected(high.error());
+  // A skipped string is never kept, so what its escapes encode does not matter.
+  if (skipping_) return {};
   if (*high >= 0xDC00 && *high <= 0xDFFF) {
     return Unexpected(error("lone leading surrogate in hex escape"));
   }

@@ -41,7 +41,9 @@ class Cursor {
 
   // One value; `depth` is the number of arrays and objects around it.
   Result<Value> parse_value(int depth);
-  // Checks one value of any depth and skips it; nesting is not limited here.
+  // Checks the form of one value of any depth and skips it. Nesting is not limited, and
+  // neither the range of its numbers nor the code points of its escapes are checked, as
+  // nothing of it is kept.
   Result<void> skip_value();
   // The rest of a string whose opening quote was consumed.
   Result<std::string> parse_string();
@@ -66,10 +68,12 @@ class Cursor {
   Result<Value> parse_number();
   Result<void> expect_ident(std::string_view rest);
   Result<uint32_t> parse_hex4();
+  Result<void> skip_value_impl();
   Result<void> parse_escape(std::string& out);
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  bool skipping_ = false;
 };
 
 }  // namespace korvane::json

@@ -181,6 +181,17 @@ TEST(TextRecordDecode, SkipsUnknownMembersBeyondTheDepthLimit) {
   EXPECT_FALSE(r->id);
 }
 
+TEST(TextRecordDecode, SkippedValuesAreOnlyCheckedForForm) {
+  // Nothing of an unknown member is kept, so its number range and escapes do not matter...
+  auto r = decode_text<Envelope>(R"({"x":[1e400,"\udc00\ud800"],"kind":"k"})");
+  ASSERT_TRUE(r) << r.error();
+  // ...but its form does, and a kept member is checked in full.
+  EXPECT_EQ(decode_text<Envelope>(R"({"x":[1e],"kind":"k"})").error(),
+            "invalid number at line 1 column 9");
+  EXPECT_EQ(decode_text<Envelope>(R"({"kind":"k","body":1e400})").error(),
+            "number out of range at line 1 column 25");
+}
+
 TEST(TextRecordDecode, DepthLimitCountsTheRecordAsFirstLevel) {
   auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
   EXPECT_TRUE(decode_text<Envelope>(R"({"kind":"k","body":)" + nested(126) + "}"));
