@@ -189,7 +189,7 @@ TEST(TextRecordDecode, SkippedValuesAreOnlyCheckedForForm) {
   EXPECT_EQ(decode_text<Envelope>(R"({"x":[1e],"kind":"k"})").error(),
             "invalid number at line 1 column 9");
   EXPECT_EQ(decode_text<Envelope>(R"({"kind":"k","body":1e400})").error(),
-            "number out of range at line 1 column 25");
+            "number out of range at line 1 column 24");
 }
 
 TEST(TextRecordDecode, DepthLimitCountsTheRecordAsFirstLevel) {
