@@ -63,12 +63,12 @@ Stmt* Parser::parse_if() {
     bool is_else = bump().kind == TokenKind::Else;
     if (!is_else && !(clause->test = parse_named_expression())) return nullptr;
     if (!expect(TokenKind::Colon) || !parse_block(&clause->body)) return nullptr;
-    clause->range = {c_start, prev_end()};
+    clause->range = {c_start, last_stmt_end_};
     stack_.push_back(clause);
     if (is_else) break;
   }
   s->elif_else_clauses = take<ElifElseClause>(stack_, mark);
-  s->range = {start, prev_end()};
+  s->range = {start, last_stmt_end_};
   return s;
 }
 
@@ -81,7 +81,7 @@ Stmt* Parser::parse_while() {
   if (eat(TokenKind::Else)) {
     if (!expect(TokenKind::Colon) || !parse_block(&s->orelse)) return nullptr;
   }
-  s->range = {start, prev_end()};
+  s->range = {start, last_stmt_end_};
   return s;
 }
 
@@ -97,7 +97,7 @@ Stmt* Parser::parse_for(uint32_t start, bool is_async) {
   if (eat(TokenKind::Else)) {
     if (!expect(TokenKind::Colon) || !parse_block(&s->orelse)) return nullptr;
   }
-  s->range = {start, prev_end()};
+  s->range = {start, last_stmt_end_};
   return s;
 }
 
@@ -148,7 +148,7 @@ Stmt* Parser::parse_with(uint32_t start, bool is_async) {
   if (!done && !parse_with_items(false, mark)) return nullptr;
   s->items = take<WithItem>(stack_, mark);
   if (!expect(TokenKind::Colon) || !parse_block(&s->body)) return nullptr;
-  s->range = {start, prev_end()};
+  s->range = {start, last_stmt_end_};
   return s;
 }
 
@@ -175,6 +175,7 @@ Stmt* Parser::parse_try() {
         size_t tmark = stack_.size();
         stack_.push_back(h->type);
         while (eat(TokenKind::Comma)) {
+          if (at(TokenKind::Colon)) break;  // a trailing comma, as in any tuple
           Expr* e = parse_expression();
           if (!e) return nullptr;
           stack_.push_back(e);
@@ -195,7 +196,7 @@ Stmt* Parser::parse_try() {
       return syntax_error(cur(), "expected one or more exception types");
     }
     if (!expect(TokenKind::Colon) || !parse_block(&h->body)) return nullptr;
-    h->range = {kw.start, prev_end()};
+    h->range = {kw.start, last_stmt_end_};
     stack_.push_back(h);
   }
   s->handlers = take<ExceptHandler>(stack_, mark);
@@ -208,7 +209,7 @@ Stmt* Parser::parse_try() {
   } else if (s->handlers.empty()) {
     return unexpected("'except' or 'finally'");
   }
-  s->range = {start, prev_end()};
+  s->range = {start, last_stmt_end_};
   return s;
 }
 
@@ -221,6 +222,8 @@ Stmt* Parser::parse_decorated() {
     stack_.push_back(d);
   }
   ExprList decorators = take<Expr>(stack_, mark);
+  // As in Python's tree, the definition starts at its keyword, after the decorators.
+  start = cur().start;
   if (eat(TokenKind::Def)) return parse_def(start, false, decorators);
   if (eat(TokenKind::Class)) return parse_class(start, decorators);
   if (at(TokenKind::Async) && peek().kind == TokenKind::Def) {
@@ -246,7 +249,7 @@ Stmt* Parser::parse_def(uint32_t start, bool is_async, ExprList decorators) {
   if (!expect(TokenKind::RPar)) return nullptr;
   if (eat(TokenKind::RArrow) && !(f->returns = parse_expression())) return nullptr;
   if (!expect(TokenKind::Colon) || !parse_block(&f->body)) return nullptr;
-  f->range = {start, prev_end()};
+  f->range = {start, last_stmt_end_};
   return f;
 }
 
@@ -273,7 +276,7 @@ Stmt* Parser::parse_class(uint32_t start, ExprList decorators) {
     c->keywords = as_call->keywords;
   }
   if (!expect(TokenKind::Colon) || !parse_block(&c->body)) return nullptr;
-  c->range = {start, prev_end()};
+  c->range = {start, last_stmt_end_};
   return c;
 }
 

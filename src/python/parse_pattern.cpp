@@ -40,11 +40,11 @@ Stmt* Parser::parse_match() {
     if (!(c->pattern = parse_patterns())) return nullptr;
     if (eat(TokenKind::If) && !(c->guard = parse_named_expression())) return nullptr;
     if (!expect(TokenKind::Colon) || !parse_block(&c->body)) return nullptr;
-    c->range = {c_start, prev_end()};
+    c->range = {c_start, last_stmt_end_};
     stack_.push_back(c);
   } while (!at(TokenKind::Dedent));
   bump();
-  auto* m = node<Match>(start);
+  auto* m = node<Match>(start, last_stmt_end_);
   m->subject = subject;
   m->cases = take<MatchCase>(stack_, mark);
   return m;

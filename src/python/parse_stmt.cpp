@@ -79,6 +79,9 @@ bool Parser::parse_simple_statements() {
     stack_.push_back(s);
     if (!eat(TokenKind::Semi) || at(TokenKind::Newline)) break;
   }
+  // A compound statement ends where the last line of its last block does (a trailing `;`
+  // included), not at the newline or dedent that closes the block.
+  last_stmt_end_ = prev_end();
   return expect(TokenKind::Newline);
 }
 

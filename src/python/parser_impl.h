@@ -202,6 +202,7 @@ class Parser {
   Arena& arena_;
   uint32_t pos_ = 0;
   uint32_t depth_ = 0;
+  uint32_t last_stmt_end_ = 0;  // end of the last statement of the block parsed last
   bool failed_ = false;
   ParseError error_;
   std::vector<void*> stack_;  // children of the node being built

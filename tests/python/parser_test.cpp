@@ -193,6 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
         DumpCase{"try: pass\nexcept* A, B, C: pass\n",
                  "[TryStar([Pass], [except(Tuple([Name(A), Name(B), Name(C)]), -, [Pass])], [], "
                  "[])]"},
+        DumpCase{"try: pass\nexcept A,: pass\n",
+                 "[Try([Pass], [except(Tuple([Name(A)]), -, [Pass])], [], [])]"},
         DumpCase{"try: pass\nexcept A, B as e: pass\n",
                  "error: InvalidSyntax { message: \"multiple exception types must be "
                  "parenthesized\" }"},
