@@ -197,5 +197,32 @@ TEST_F(IndexFilesE2E, ParallelPoolHonoursRayonNumThreads) {
   }
 }
 
+TEST_F(IndexFilesE2E, LogsEachFileUnderTheIndexerTarget) {
+  const std::string stub = write("s.pyi", "x = 1\n");
+  const std::string plain = write("p.py", "x = 1\n");
+  const std::string broken = write("b.pyi", "def f(:\n");
+  const std::string hidden = root_ + "/_h.py";
+  const std::string site = root_ + "/Site-Packages/Pkg/m.py";
+  const std::string files = "[" + file_json(stub, R"(,"isStub":true)") + "," + file_json(plain) +
+                            "," + file_json(broken, R"(,"isStub":true)") + "," + file_json(hidden) +
+                            "," + file_json(site) + "]";
+  const RunResult r = run_session(
+      frame(initialize_request(1)) +
+          frame(request("2", "indexFiles", R"({"files":)" + files + "}")),
+      Options().with_env("RUST_LOG", "korvane_indexer::indexer=trace").with_env("NO_COLOR", "1"));
+  const std::string lines[] = {
+      "set_indexed_files: 5 files, 1 package roots",
+      "Indexing file: " + stub + " (is_stub=true, is_py_typed=false, include_all_symbols=false)",
+      "Found 1 symbols in " + stub + " (after dedup)",
+      "Skipping file without __all__ or wildcard imports: " + plain,
+      "Failed to parse file " + broken + ": [ParseError { error: ",
+      "Skipping private/protected file: " + hidden,
+      "Failed to read file " + site + ": No such file or directory (os error 2)",
+  };
+  for (const auto& line : lines) EXPECT_TRUE(r.logged(line)) << line << "\n" << r.err;
+  // The server's own lines are filtered out by the directive.
+  EXPECT_FALSE(r.logged("Indexing 5 files"));
+}
+
 }  // namespace
 }  // namespace korvane::e2e
