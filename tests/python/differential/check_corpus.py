@@ -1,16 +1,20 @@
 """Every .py file of python3's standard library and test suite, and of the oracle's own, must be
-accepted or rejected by the parser exactly as CPython's ast.parse decides.
+accepted or rejected by the parser exactly as CPython's ast.parse decides; so must the stubs of
+Debian's python3-typeshed when installed (stubs are what the indexer reads most).
 
 Usage: check_corpus.py --parse-check PATH --work-dir DIR [--root DIR ...]
 """
 
 import argparse
+import glob
 import os
 import sys
 import sysconfig
 import time
 
 import differential
+
+TYPESHED_STUBS = "/usr/lib/python3/dist-packages/*-stubs"
 
 
 def main():
@@ -23,14 +27,16 @@ def main():
     os.makedirs(options.work_dir, exist_ok=True)
 
     roots = options.root or [differential.host_stdlib(), sysconfig.get_paths()["stdlib"]]
+    stub_roots = [] if options.root else sorted(glob.glob(TYPESHED_STUBS))
     paths, seen = [], set()
-    for root in roots:
-        for path in differential.python_files(root):
+    for root in roots + stub_roots:
+        for path in differential.python_files(root, (".py", ".pyi")):
             real = os.path.realpath(path)
             if real not in seen:
                 seen.add(real)
                 paths.append(path)
-    print(f"corpus: {len(paths)} files under {', '.join(dict.fromkeys(roots))}", flush=True)
+    stubs = f" and {len(stub_roots)} stub packages" if stub_roots else ""
+    print(f"corpus: {len(paths)} files under {', '.join(dict.fromkeys(roots))}{stubs}", flush=True)
     if not paths:
         print("no files found")
         return 1

@@ -302,7 +302,7 @@ def main():
     args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     args.add_argument("--parse-check", required=True)
     args.add_argument("--work-dir", required=True)
-    args.add_argument("--count", type=int, default=5000)
+    args.add_argument("--count", type=int, default=10000)
     args.add_argument("--seed", type=int, default=20231002)
     args.add_argument("--min-agreement", type=float, default=99.5)
     args.add_argument("--snippet-share", type=float, default=0.3,

@@ -399,10 +399,11 @@ def report(title, comparison, full_report_path, listed=50):
     return share
 
 
-def python_files(root, exclude_dirs=("site-packages", "dist-packages", "__pycache__")):
-    """Every .py file under root in a stable order."""
+def python_files(root, suffixes=(".py",),
+                 exclude_dirs=("site-packages", "dist-packages", "__pycache__")):
+    """Every file with one of the suffixes under root, in a stable order."""
     found = []
     for directory, dirs, files in os.walk(root):
         dirs[:] = sorted(d for d in dirs if d not in exclude_dirs)
-        found.extend(os.path.join(directory, f) for f in sorted(files) if f.endswith(".py"))
+        found.extend(os.path.join(directory, f) for f in sorted(files) if f.endswith(suffixes))
     return found
