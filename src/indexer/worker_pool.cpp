@@ -1,8 +1,12 @@
 #include "indexer/worker_pool.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
@@ -10,10 +14,25 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
+#if defined(__SANITIZE_THREAD__)
+#define KORVANE_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KORVANE_THREAD_SANITIZER 1
+#endif
+#endif
+
 namespace korvane::worker_pool {
 
 namespace {
 
+std::size_t configured_threads() {
+  if (auto n = requested_threads(std::getenv("RAYON_NUM_THREADS"))) return *n;
+  const int processors = tbb::info::default_concurrency();
+  return static_cast<std::size_t>(processors > 0 ? processors : 1);
+}
+
+#ifndef KORVANE_THREAD_SANITIZER
 struct Pool {
   explicit Pool(std::size_t threads)
       : size(threads),
@@ -26,13 +45,10 @@ struct Pool {
 };
 
 Pool& pool() {
-  static Pool instance([] {
-    if (auto n = requested_threads(std::getenv("RAYON_NUM_THREADS"))) return *n;
-    const int processors = tbb::info::default_concurrency();
-    return static_cast<std::size_t>(processors > 0 ? processors : 1);
-  }());
+  static Pool instance(configured_threads());
   return instance;
 }
+#endif
 
 }  // namespace
 
@@ -50,6 +66,29 @@ std::optional<std::size_t> requested_threads(const char* env_value) {
   return n;
 }
 
+#ifdef KORVANE_THREAD_SANITIZER
+
+// ThreadSanitizer cannot see the hand-offs inside the system's uninstrumented oneTBB and would
+// report each of them. Plain threads taking indexes from a counter keep its checks on our own
+// per-file code, which is what those builds are for.
+std::size_t thread_count() {
+  static const std::size_t size = configured_threads();
+  return size;
+}
+
+void parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < count;) fn(i);
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < std::min(thread_count(), count); ++t) helpers.emplace_back(work);
+  work();
+  for (auto& helper : helpers) helper.join();
+}
+
+#else
+
 std::size_t thread_count() { return pool().size; }
 
 void parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
@@ -61,5 +100,7 @@ void parallel_for_each_index(std::size_t count, const std::function<void(std::si
                       });
   });
 }
+
+#endif
 
 }  // namespace korvane::worker_pool

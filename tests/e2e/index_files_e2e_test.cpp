@@ -197,6 +197,45 @@ TEST_F(IndexFilesE2E, ParallelPoolHonoursRayonNumThreads) {
   }
 }
 
+TEST_F(IndexFilesE2E, ParallelMatchesSequential) {
+  // One symbol per file keeps each result's text deterministic; every outcome is present.
+  std::string files = "[";
+  for (int i = 0; i < 120; ++i) {
+    const std::string n = std::to_string(i);
+    std::string path;
+    switch (i % 5) {
+      case 0:
+        path = write("s" + n + ".pyi", "C" + n + " = 1\n");
+        break;
+      case 1:
+        path = write("p" + n + ".py", "v" + n + " = 1\n__all__ = ['v" + n + "']\n");
+        break;
+      case 2:
+        path = write("e" + n + ".pyi", "def f(:\n");
+        break;
+      case 3:
+        path = root_ + "/_private" + n + ".py";
+        break;
+      default:
+        path = root_ + "/missing" + n + ".py";
+        break;
+    }
+    files += (i ? "," : "") + file_json(path, i % 5 == 0 || i % 5 == 2 ? R"(,"isStub":true)" : "");
+  }
+  files += "]";
+  const std::string index = R"({"files":)" + files + "}";
+  const RunResult r =
+      run_session(frame(initialize_request(1, R"(,"featureFlags":{"parallel":false})")) +
+                  frame(request("2", "indexFiles", index)) +
+                  frame(initialize_request(3, R"(,"featureFlags":{"parallel":true})")) +
+                  frame(request("2", "indexFiles", index)));
+  const auto bodies = r.bodies();
+  ASSERT_EQ(bodies.size(), 5u);
+  EXPECT_THAT(bodies[1], HasSubstr(R"("name":"C115")"));
+  EXPECT_EQ(without_elapsed(bodies[3]), without_elapsed(bodies[1]));
+  EXPECT_TRUE(r.logged("Indexing 120 files (parallel: true, cross_file_resolution: true)"));
+}
+
 TEST_F(IndexFilesE2E, LogsEachFileUnderTheIndexerTarget) {
   const std::string stub = write("s.pyi", "x = 1\n");
   const std::string plain = write("p.py", "x = 1\n");
