@@ -169,7 +169,7 @@ Lexer::Lexer(std::string_view source, uint32_t start) : src_(source), pos_(start
 
 void Lexer::run(std::vector<Token>& out) {
   out_ = &out;
-  out.reserve(src_.size() / 5 + 16);
+  out.reserve(src_.size() / 4 + 16);
   while (next_token()) {
   }
 }
@@ -223,13 +223,24 @@ bool Lexer::next_token() {
   return lex_operator();
 }
 
+// Moves to the line break (or the end) that ends a comment.
+void Lexer::skip_comment() {
+  const char* p = src_.data() + pos_;
+  size_t left = src_.size() - pos_;
+  const void* nl = std::memchr(p, '\n', left);
+  size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : left;
+  if (const void* cr = std::memchr(p, '\r', len))
+    len = static_cast<size_t>(static_cast<const char*>(cr) - p);
+  pos_ += static_cast<uint32_t>(len);
+}
+
 bool Lexer::skip_trivia() {
   for (;;) {
     char c = peek();
     if (c == ' ' || c == '\t' || c == '\f') {
       ++pos_;
     } else if (c == '#') {
-      while (!at_end() && src_[pos_] != '\n' && src_[pos_] != '\r') ++pos_;
+      skip_comment();
     } else if (c == '\\') {
       uint32_t start = pos_;
       ++pos_;

@@ -46,6 +46,7 @@ class Lexer {
   bool lex_operator();
   bool lex_name();
   bool skip_trivia();
+  void skip_comment();
   void emit(TokenKind kind, uint32_t start, uint8_t flags = 0);
   bool fail(ParseErrorKind kind, uint32_t start, uint32_t end, std::string message = {});
   bool open_bracket(char c);

@@ -46,7 +46,7 @@ bool Lexer::at_line_start() {
     if (at_end()) return true;
     char c = peek();
     if (c == '#') {
-      while (!at_end() && src_[pos_] != '\n' && src_[pos_] != '\r') ++pos_;
+      skip_comment();
       if (at_end()) return true;
       c = peek();
     }

@@ -1,10 +1,27 @@
 // Strings and bytes, and the modes of f- and t-strings: literal text, replacement fields and
 // format specs nest to any depth, so the stack of modes lives in the lexer.
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "python/lexer.h"
 
 namespace korvane::python {
+namespace {
+
+// Bytes that end the plain run of a string body, by quote (' or ") and quoting (single or
+// triple): the quote, a backslash, and in single-quoted strings a line break.
+constexpr auto make_stops(char quote, bool triple) {
+  std::array<uint8_t, 256> t{};
+  t[static_cast<uint8_t>(quote)] = 1;
+  t['\\'] = 1;
+  if (!triple) t['\n'] = t['\r'] = 1;
+  return t;
+}
+constexpr std::array<uint8_t, 256> kStringStops[] = {
+    make_stops('\'', false), make_stops('\'', true), make_stops('"', false), make_stops('"', true)};
+
+}  // namespace
 
 // Lexes a literal whose prefix starts at `start` and whose opening quote is at `quote_pos`.
 bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool fstring) {
@@ -25,13 +42,16 @@ bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool f
   }
   const bool bytes = (flags & kBytes) != 0;
   const size_t n = src_.size();
+  const uint8_t* stop = kStringStops[(q == '"') * 2 + triple].data();
+  const char* p = src_.data();
   for (;;) {
+    while (pos_ < n && !stop[static_cast<uint8_t>(p[pos_])]) ++pos_;
     if (pos_ >= n) {
       return fail(
           ParseErrorKind::UnterminatedString, start, pos_,
           triple ? "unterminated triple-quoted string literal" : "unterminated string literal");
     }
-    char c = src_[pos_];
+    char c = p[pos_];
     if (c == q) {
       if (!triple) {
         ++pos_;
@@ -45,14 +65,17 @@ bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool f
     } else if (c == '\\') {
       flags |= kBackslash;
       ++pos_;
-      if (pos_ < n) pos_ += (src_[pos_] == '\r' && peek(1) == '\n') ? 2 : 1;
-    } else if ((c == '\n' || c == '\r') && !triple) {
-      return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated string literal");
-    } else if (bytes && static_cast<unsigned char>(c) >= 0x80) {
-      return fail(ParseErrorKind::InvalidSyntax, pos_, pos_ + 1,
-                  "bytes can only contain ASCII literal characters");
+      if (pos_ < n) pos_ += (p[pos_] == '\r' && peek(1) == '\n') ? 2 : 1;
     } else {
-      ++pos_;
+      return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated string literal");
+    }
+  }
+  if (bytes) {
+    for (uint32_t i = start; i < pos_; ++i) {
+      if (static_cast<unsigned char>(p[i]) >= 0x80) {
+        return fail(ParseErrorKind::InvalidSyntax, i, i + 1,
+                    "bytes can only contain ASCII literal characters");
+      }
     }
   }
   emit(TokenKind::String, start, flags);
