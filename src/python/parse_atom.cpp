@@ -265,6 +265,7 @@ bool Parser::parse_comprehension_clauses(std::span<Comprehension* const>* out) {
   size_t mark = stack_.size();
   while (at(TokenKind::For) || (at(TokenKind::Async) && peek().kind == TokenKind::For)) {
     uint32_t start = cur().start;
+    uint32_t before = pos_;
     auto* c = arena_.make<Comprehension>();
     c->is_async = eat(TokenKind::Async);
     bump();
@@ -281,6 +282,7 @@ bool Parser::parse_comprehension_clauses(std::span<Comprehension* const>* out) {
     c->ifs = take<Expr>(stack_, ifs_mark);
     c->range = {start, prev_end()};
     stack_.push_back(c);
+    progress_guard(before);
   }
   *out = take<Comprehension>(stack_, mark);
   return true;

@@ -56,7 +56,9 @@ bool aug_operator(TokenKind k, Operator* op) {
 
 bool Parser::parse_statements_until(TokenKind end, size_t) {
   while (!at(end)) {
+    uint32_t before = pos_;
     if (!parse_statement()) return false;
+    progress_guard(before);
   }
   return true;
 }

@@ -6,6 +6,8 @@
 // items) saves and restores the token position.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +68,14 @@ class Parser {
   }
   uint32_t prev_end() const { return pos_ > 0 ? toks_[pos_ - 1].end : 0; }
   bool failed() const { return failed_; }
+  // A loop whose body succeeded without consuming a token would never end: that is a bug in
+  // the parser, so it stops the process instead of hanging it.
+  void progress_guard(uint32_t before) const {
+    if (pos_ == before) {
+      std::fprintf(stderr, "korvane python parser: no progress at byte %u\n", cur().start);
+      std::abort();
+    }
+  }
 
   // ---- Errors (parser.cpp) ----
   Failed unexpected(std::string_view expected = {});
