@@ -201,6 +201,105 @@ INSTANTIATE_TEST_SUITE_P(
         DumpCase{"try: pass\nexcept (A, B) as e: pass\n",
                  "[Try([Pass], [except(Tuple([Name(A), Name(B)]), e, [Pass])], [], [])]"}));
 
+// Every remaining statement and expression kind, so each dump branch and each parse path runs.
+INSTANTIATE_TEST_SUITE_P(
+    MoreStatements, ParserDump,
+    testing::Values(
+        DumpCase{"raise E(1) from exc\n", "[Raise(Call(Name(E), [Int(1)], []), Name(exc))]"},
+        DumpCase{"raise\n", "[Raise(-, -)]"},
+        DumpCase{"assert x, 'msg'\n", "[Assert(Name(x), Str(\"msg\"))]"},
+        DumpCase{"while a:\n    continue\nelse:\n    pass\n",
+                 "[While(Name(a), [Continue], [Pass])]"},
+        DumpCase{"async def f():\n    async for x in y: pass\n    async with a as b, c: pass\n",
+                 "[AsyncFunctionDef(f, [], args([], [], -, [], [], -, []), -, [AsyncFor(Name(x), "
+                 "Name(y), [Pass], []), AsyncWith([Name(a) as Name(b), Name(c)], [Pass])], [])]"},
+        DumpCase{"def f():\n    nonlocal a, b\n",
+                 "[FunctionDef(f, [], args([], [], -, [], [], -, []), -, [Nonlocal([a, b])], [])]"},
+        DumpCase{"return *a, b\n", "[Return(Tuple([Starred(Name(a)), Name(b)]))]"},
+        DumpCase{"x = yield a, b\n", "[Assign([Name(x)], Yield(Tuple([Name(a), Name(b)])))]"},
+        DumpCase{"@a\n@b.c(d)\nasync def f(): pass\n",
+                 "[AsyncFunctionDef(f, [], args([], [], -, [], [], -, []), -, [Pass], [Name(a), "
+                 "Call(Attribute(Name(b), c), [Name(d)], [])])]"},
+        DumpCase{"x = ..., None, True, False\n",
+                 "[Assign([Name(x)], Tuple([Ellipsis, None, True, False]))]"},
+        DumpCase{"x = 1 + 2j, 0.5, b'\\x00', 'a' 'b'\n",
+                 "[Assign([Name(x)], Tuple([BinOp(Int(1), +, Imaginary(2)), Float(0.5), "
+                 "Bytes(\"\\x00\"), Str(\"ab\")]))]"},
+        DumpCase{"x = a if b else c if d else e\n",
+                 "[Assign([Name(x)], IfExp(Name(b), Name(a), IfExp(Name(d), Name(c), Name(e))))]"},
+        DumpCase{"with a, b as c: pass\n", "[With([Name(a), Name(b) as Name(c)], [Pass])]"},
+        DumpCase{"class A:\n    def f(self): return self\n",
+                 "[ClassDef(A, [], [], [], [FunctionDef(f, [], args([], [self], -, [], [], -, []), "
+                 "-, [Return(Name(self))], [])], [])]"},
+        DumpCase{"match x:\n case None | True | False: pass\n case {1: a, 'b': [c]}: pass\n case "
+                 "A.B(c, d=e): pass\n case (a, b) if a > b: pass\n",
+                 "[Match(Name(x), [case(MatchOr([MatchSingleton(None), MatchSingleton(True), "
+                 "MatchSingleton(False)]), -, [Pass]), case(MatchMapping([Int(1), Str(\"b\")], "
+                 "[MatchAs(-, a), MatchSequence([MatchAs(-, c)])], -), -, [Pass]), "
+                 "case(MatchClass(Attribute(Name(A), B), [MatchAs(-, c)], [d], [MatchAs(-, e)]), "
+                 "-, [Pass]), case(MatchSequence([MatchAs(-, a), MatchAs(-, b)]), Compare(Name(a), "
+                 "[>], [Name(b)]), [Pass])])]"},
+        DumpCase{"try:\n    pass\nexcept (A, B) as e:\n    pass\nexcept:\n    pass\nelse:\n    "
+                 "pass\nfinally:\n    pass\n",
+                 "[Try([Pass], [except(Tuple([Name(A), Name(B)]), e, [Pass]), except(-, -, "
+                 "[Pass])], [Pass], [Pass])]"},
+        DumpCase{"import a, b.c\n", "[Import([a, b.c])]"},
+        DumpCase{"from .. import a\n", "[ImportFrom(-, [a], 2)]"},
+        DumpCase{"from a.b import *\n", "[ImportFrom(a.b, [*], 0)]"},
+        DumpCase{"del x\n", "[Delete([Name(x)])]"},
+        DumpCase{"x = [*a, *b]\n",
+                 "[Assign([Name(x)], List([Starred(Name(a)), Starred(Name(b))]))]"},
+        DumpCase{"x = (yield)\n", "[Assign([Name(x)], Yield(-))]"},
+        DumpCase{"x = {1, 2}\n", "[Assign([Name(x)], Set([Int(1), Int(2)]))]"},
+        DumpCase{"x = {}\n", "[Assign([Name(x)], Dict([], []))]"},
+        DumpCase{"x = []\n", "[Assign([Name(x)], List([]))]"},
+        DumpCase{"type A = int\n", "[TypeAlias(Name(A), [], Name(int))]"},
+        DumpCase{"def f[T](x: T) -> T: return x\n",
+                 "[FunctionDef(f, [TypeVar(T, -, -)], args([], [x: Name(T)], -, [], [], -, []), "
+                 "Name(T), [Return(Name(x))], [])]"},
+        DumpCase{"class A(metaclass=M, **kw): pass\n",
+                 "[ClassDef(A, [], [], [metaclass=Name(M), **=Name(kw)], [Pass], [])]"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    MoreExpressions, ParserDump,
+    testing::Values(
+        DumpCase{"f(*a, *b, **c, **d)\n",
+                 "[Expr(Call(Name(f), [Starred(Name(a)), Starred(Name(b))], [**=Name(c), "
+                 "**=Name(d)]))]"},
+        DumpCase{"[[y for y in x] for x in z]\n",
+                 "[Expr(ListComp(ListComp(Name(y), [for Name(y) in Name(x)]), [for Name(x) in "
+                 "Name(z)]))]"},
+        DumpCase{"f'{a!s}{b!a}{c:{d}.{e}}'\n",
+                 "[Expr(JoinedStr([FormattedValue(Name(a), !s, -), FormattedValue(Name(b), !a, -), "
+                 "FormattedValue(Name(c), , JoinedStr([FormattedValue(Name(d), , -), Str(\".\"), "
+                 "FormattedValue(Name(e), , -)]))]))]"},
+        DumpCase{"f'{x}' f'{y}'\n",
+                 "[Expr(JoinedStr([FormattedValue(Name(x), , -), FormattedValue(Name(y), , -)]))]"},
+        DumpCase{"lambda a, b=1, *c, d, **e: 0\n",
+                 "[Expr(Lambda(args([], [a, b], c, [d], [-], e, [Int(1)]), Int(0)))]"},
+        DumpCase{"a[b][c](d).e\n",
+                 "[Expr(Attribute(Call(Subscript(Subscript(Name(a), Name(b)), Name(c)), [Name(d)], "
+                 "[]), e))]"},
+        DumpCase{"(a for b in c if d if e)\n",
+                 "[Expr(GeneratorExp(Name(a), [for Name(b) in Name(c) if Name(d) if Name(e)]))]"},
+        DumpCase{"{**a, **b}\n", "[Expr(Dict([-, -], [Name(a), Name(b)]))]"},
+        DumpCase{"not not a\n", "[Expr(UnaryOp(not, UnaryOp(not, Name(a))))]"},
+        DumpCase{"~-+a\n", "[Expr(UnaryOp(~, UnaryOp(-, UnaryOp(+, Name(a)))))]"},
+        DumpCase{"a @ b // c % d\n",
+                 "[Expr(BinOp(BinOp(BinOp(Name(a), @, Name(b)), //, Name(c)), %, Name(d)))]"},
+        DumpCase{"a << b >> c\n", "[Expr(BinOp(BinOp(Name(a), <<, Name(b)), >>, Name(c)))]"},
+        DumpCase{"a and b and c or d\n",
+                 "[Expr(BoolOp(or, [BoolOp(and, [Name(a), Name(b), Name(c)]), Name(d)]))]"},
+        DumpCase{"a in b not in c is d is not e\n",
+                 "[Expr(Compare(Name(a), [in, not in, is, is not], [Name(b), Name(c), Name(d), "
+                 "Name(e)]))]"},
+        DumpCase{"x[::-1]\n", "[Expr(Subscript(Name(x), Slice(-, -, UnaryOp(-, Int(1)))))]"},
+        DumpCase{"x[a, b:c]\n",
+                 "[Expr(Subscript(Name(x), Tuple([Name(a), Slice(Name(b), Name(c), -)])))]"},
+        DumpCase{"print(*args, sep='', **kw)\n",
+                 "[Expr(Call(Name(print), [Starred(Name(args))], [sep=Str(\"\"), **=Name(kw)]))]"},
+        DumpCase{"await f()\n", "[Expr(Await(Call(Name(f), [], [])))]"}));
+
 // Strings that may not be joined: the parse must refuse them rather than pick one kind.
 TEST(ParserStrings, RefusesMixedConcatenation) {
   struct Case {
