@@ -89,14 +89,14 @@ Field<R, T, ValueDefaultKind<T>> defaulted(std::string_view name, T R::*member, 
 }
 
 template <class R, class... Fields>
-struct RecordSpec {
+struct RecordTable {
   std::string_view name;
   std::tuple<Fields...> fields;
   static constexpr std::size_t kSize = sizeof...(Fields);
 };
 
 template <class R, class... Fields>
-RecordSpec<R, Fields...> record(std::string_view name, Fields... fields) {
+RecordTable<R, Fields...> record(std::string_view name, Fields... fields) {
   return {name, std::tuple<Fields...>(std::move(fields)...)};
 }
 
@@ -151,48 +151,49 @@ std::string integer_name() {
   return name;
 }
 
-template <class Spec, class Fn, std::size_t... I>
-void visit_field_impl(const Spec& spec, std::size_t index, Fn&& fn, std::index_sequence<I...>) {
-  (void)((I == index ? (fn(std::get<I>(spec.fields)), true) : false) || ...);
+template <class Table, class Fn, std::size_t... I>
+void visit_field_impl(const Table& table, std::size_t index, Fn&& fn, std::index_sequence<I...>) {
+  (void)((I == index ? (fn(std::get<I>(table.fields)), true) : false) || ...);
 }
 
 // Calls fn(field) for the field at `index`.
-template <class Spec, class Fn>
-void visit_field(const Spec& spec, std::size_t index, Fn&& fn) {
-  visit_field_impl(spec, index, fn, std::make_index_sequence<Spec::kSize>{});
+template <class Table, class Fn>
+void visit_field(const Table& table, std::size_t index, Fn&& fn) {
+  visit_field_impl(table, index, fn, std::make_index_sequence<Table::kSize>{});
 }
 
-template <class Spec>
-std::optional<std::size_t> find_field(const Spec& spec, std::string_view name) {
+template <class Table>
+std::optional<std::size_t> find_field(const Table& table, std::string_view name) {
   std::optional<std::size_t> found;
   std::size_t i = 0;
   std::apply(
       [&](const auto&... f) { (void)((f.name == name ? (found = i, true) : (++i, false)) || ...); },
-      spec.fields);
+      table.fields);
   return found;
 }
 
-template <class Spec, class R>
-Result<void> decode_field(const Spec& spec, std::size_t index, const Value& v, R& out) {
+template <class Table, class R>
+Result<void> decode_field(const Table& table, std::size_t index, const Value& v, R& out) {
   Result<void> result;
-  visit_field(spec, index, [&](const auto& f) { result = decode_value(v, out.*f.member); });
+  visit_field(table, index, [&](const auto& f) { result = decode_value(v, out.*f.member); });
   return result;
 }
 
 // Settles a field that has no value: from an object (`position` unset) or past the end of
 // an array at `position`.
-template <class Spec, class R>
-Result<void> settle_missing(const Spec& spec, std::size_t index,
+template <class Table, class R>
+Result<void> settle_missing(const Table& table, std::size_t index,
                             std::optional<std::size_t> position, R& out) {
   Result<void> result;
-  visit_field(spec, index, [&](const auto& f) {
+  visit_field(table, index, [&](const auto& f) {
     using K = std::decay_t<decltype(f.kind)>;
     if constexpr (std::is_same_v<K, RequiredKind>) {
-      result = position ? Unexpected(invalid_length(*position, length_text(spec.name, Spec::kSize)))
-                        : Unexpected(missing_field(f.name));
+      result = position
+                   ? Unexpected(invalid_length(*position, length_text(table.name, Table::kSize)))
+                   : Unexpected(missing_field(f.name));
     } else if constexpr (std::is_same_v<K, OptionalKind>) {
       if (position) {
-        result = Unexpected(invalid_length(*position, length_text(spec.name, Spec::kSize)));
+        result = Unexpected(invalid_length(*position, length_text(table.name, Table::kSize)));
       } else {
         (out.*f.member).reset();
       }
@@ -203,35 +204,35 @@ Result<void> settle_missing(const Spec& spec, std::size_t index,
   return result;
 }
 
-template <class Spec, class R>
-Result<void> settle_unseen(const Spec& spec, const std::array<bool, Spec::kSize>& seen, R& out) {
-  for (std::size_t i = 0; i < Spec::kSize; ++i) {
+template <class Table, class R>
+Result<void> settle_unseen(const Table& table, const std::array<bool, Table::kSize>& seen, R& out) {
+  for (std::size_t i = 0; i < Table::kSize; ++i) {
     if (seen[i]) continue;
-    if (auto r = settle_missing(spec, i, std::nullopt, out); !r) return r;
+    if (auto r = settle_missing(table, i, std::nullopt, out); !r) return r;
   }
   return {};
 }
 
-template <class Spec, class R>
-Result<void> decode_members(const Spec& spec, const Object& object, R& out) {
-  std::array<bool, Spec::kSize> seen{};
+template <class Table, class R>
+Result<void> decode_members(const Table& table, const Object& object, R& out) {
+  std::array<bool, Table::kSize> seen{};
   for (const Member& m : object) {
-    auto index = find_field(spec, m.key);
+    auto index = find_field(table, m.key);
     if (!index) continue;
     seen[*index] = true;
-    if (auto r = decode_field(spec, *index, m.value, out); !r) return r;
+    if (auto r = decode_field(table, *index, m.value, out); !r) return r;
   }
-  return settle_unseen(spec, seen, out);
+  return settle_unseen(table, seen, out);
 }
 
-template <class Spec, class R>
-Result<void> decode_elements(const Spec& spec, const Array& array, R& out) {
-  for (std::size_t i = 0; i < Spec::kSize; ++i) {
+template <class Table, class R>
+Result<void> decode_elements(const Table& table, const Array& array, R& out) {
+  for (std::size_t i = 0; i < Table::kSize; ++i) {
     auto r =
-        i < array.size() ? decode_field(spec, i, array[i], out) : settle_missing(spec, i, i, out);
+        i < array.size() ? decode_field(table, i, array[i], out) : settle_missing(table, i, i, out);
     if (!r) return r;
   }
-  if (array.size() > Spec::kSize) {
+  if (array.size() > Table::kSize) {
     return Unexpected(invalid_length(array.size(), "fewer elements in array"));
   }
   return {};
@@ -239,10 +240,10 @@ Result<void> decode_elements(const Spec& spec, const Array& array, R& out) {
 
 template <Record R>
 Result<void> decode_record(const Value& v, R& out) {
-  const auto spec = json_record(RecordTag<R>{});
-  if (const Object* o = v.if_object()) return decode_members(spec, *o, out);
-  if (const Array* a = v.if_array()) return decode_elements(spec, *a, out);
-  return Unexpected(invalid_type(v, struct_text(spec.name)));
+  const auto table = json_record(RecordTag<R>{});
+  if (const Object* o = v.if_object()) return decode_members(table, *o, out);
+  if (const Array* a = v.if_array()) return decode_elements(table, *a, out);
+  return Unexpected(invalid_type(v, struct_text(table.name)));
 }
 
 }  // namespace detail
@@ -295,9 +296,9 @@ Result<void> decode_value(const Value& v, T& out) {
 
 namespace detail {
 
-template <class Spec, class R>
-Result<void> decode_text_members(Cursor& c, const Spec& spec, R& out) {
-  std::array<bool, Spec::kSize> seen{};
+template <class Table, class R>
+Result<void> decode_text_members(Cursor& c, const Table& table, R& out) {
+  std::array<bool, Table::kSize> seen{};
   bool first = true;
   while (true) {
     auto more = c.next_key(first);
@@ -305,7 +306,7 @@ Result<void> decode_text_members(Cursor& c, const Spec& spec, R& out) {
     if (!*more) break;
     auto key = c.parse_string();
     if (!key) return Unexpected(std::move(key).error());
-    auto index = find_field(spec, *key);
+    auto index = find_field(table, *key);
     if (index && seen[*index]) return Unexpected(c.error("duplicate field `" + *key + "`"));
     if (auto colon = c.member_colon(); !colon) return colon;
     if (!index) {
@@ -315,26 +316,26 @@ Result<void> decode_text_members(Cursor& c, const Spec& spec, R& out) {
     seen[*index] = true;
     auto v = c.parse_value(1);
     if (!v) return Unexpected(std::move(v).error());
-    if (auto r = decode_field(spec, *index, *v, out); !r) return Unexpected(c.error(r.error()));
+    if (auto r = decode_field(table, *index, *v, out); !r) return Unexpected(c.error(r.error()));
   }
-  if (auto r = settle_unseen(spec, seen, out); !r) return Unexpected(c.error(r.error()));
+  if (auto r = settle_unseen(table, seen, out); !r) return Unexpected(c.error(r.error()));
   c.bump();  // '}'
   return {};
 }
 
-template <class Spec, class R>
-Result<void> decode_text_elements(Cursor& c, const Spec& spec, R& out) {
+template <class Table, class R>
+Result<void> decode_text_elements(Cursor& c, const Table& table, R& out) {
   bool first = true;
-  for (std::size_t i = 0; i < Spec::kSize; ++i) {
+  for (std::size_t i = 0; i < Table::kSize; ++i) {
     auto more = c.next_element(first);
     if (!more) return Unexpected(std::move(more).error());
     Result<void> r;
     if (*more) {
       auto v = c.parse_value(1);
       if (!v) return Unexpected(std::move(v).error());
-      r = decode_field(spec, i, *v, out);
+      r = decode_field(table, i, *v, out);
     } else {
-      r = settle_missing(spec, i, i, out);
+      r = settle_missing(table, i, i, out);
     }
     if (!r) return Unexpected(c.error(r.error()));
   }
@@ -348,7 +349,7 @@ Result<void> decode_text_elements(Cursor& c, const Spec& spec, R& out) {
 // members checked and skipped at any depth, and every error with its position.
 template <Record R>
 Result<R> decode_text(std::string_view text) {
-  const auto spec = json_record(RecordTag<R>{});
+  const auto table = json_record(RecordTag<R>{});
   Cursor c(text);
   R out{};
   auto ch = c.peek();
@@ -356,12 +357,12 @@ Result<R> decode_text(std::string_view text) {
   Result<void> r;
   if (*ch == '{' || *ch == '[') {
     c.bump();
-    r = *ch == '{' ? detail::decode_text_members(c, spec, out)
-                   : detail::decode_text_elements(c, spec, out);
+    r = *ch == '{' ? detail::decode_text_members(c, table, out)
+                   : detail::decode_text_elements(c, table, out);
   } else {
     auto v = c.parse_value(0);
     if (!v) return Unexpected(std::move(v).error());
-    r = Unexpected(c.error(invalid_type(*v, struct_text(spec.name))));
+    r = Unexpected(c.error(invalid_type(*v, struct_text(table.name))));
   }
   if (!r) return Unexpected(std::move(r).error());
   if (auto end = c.end_of_text(); !end) return Unexpected(end.error());

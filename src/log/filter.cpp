@@ -40,13 +40,13 @@ std::optional<int> parse_level(std::string_view word) {
 
 }  // namespace
 
-std::optional<Filter> Filter::parse(std::string_view spec) {
+std::optional<Filter> Filter::parse(std::string_view directives) {
   Filter filter;
   std::size_t order = 0;
   std::vector<std::pair<Directive, std::size_t>> parsed;
   while (true) {
-    const std::size_t comma = spec.find(',');
-    const std::string_view piece = trim_white_space(spec.substr(0, comma));
+    const std::size_t comma = directives.find(',');
+    const std::string_view piece = trim_white_space(directives.substr(0, comma));
     if (!piece.empty()) {
       Directive d;
       const std::size_t eq = piece.find('=');
@@ -67,7 +67,7 @@ std::optional<Filter> Filter::parse(std::string_view spec) {
       parsed.emplace_back(std::move(d), order++);
     }
     if (comma == std::string_view::npos) break;
-    spec.remove_prefix(comma + 1);
+    directives.remove_prefix(comma + 1);
   }
   std::stable_sort(parsed.begin(), parsed.end(), [](const auto& a, const auto& b) {
     const auto rank = [](const Directive& d) {

@@ -22,7 +22,7 @@ class Filter {
   Filter() = default;
 
   // None when any piece is not a valid directive.
-  static std::optional<Filter> parse(std::string_view spec);
+  static std::optional<Filter> parse(std::string_view directives);
   // The value of RUST_LOG (nullptr when unset): unset, not UTF-8 or invalid gives the
   // default filter, empty gives the filter that shows nothing.
   static Filter from_env_value(const char* value);
