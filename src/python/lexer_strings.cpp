@@ -2,6 +2,7 @@
 // format specs nest to any depth, so the stack of modes lives in the lexer.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "python/lexer.h"
@@ -70,6 +71,8 @@ bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool f
       return fail(ParseErrorKind::UnterminatedString, start, pos_, "unterminated string literal");
     }
   }
+  // Python reads `\r\n` and `\r` in a triple-quoted string as `\n`: such a value needs decoding.
+  if (triple && std::memchr(p + start, '\r', pos_ - start)) flags |= kBackslash;
   if (bytes) {
     for (uint32_t i = start; i < pos_; ++i) {
       if (static_cast<unsigned char>(p[i]) >= 0x80) {
@@ -109,6 +112,7 @@ bool Lexer::lex_fstring_literal() {
       modes_.pop_back();
       return true;
     }
+    if (c == '\r') flags |= kBackslash;
     if ((c == '\n' || c == '\r') && !m.triple) {
       if (spec && !m.had_field) {
         // Python ends the format spec at the line break and reads on as the field's

@@ -57,6 +57,21 @@ bool lookup_char_name(const std::string& name, uint32_t* cp) {
 
 bool decode_string_body(std::string_view body, bool raw, bool bytes, std::string& out,
                         std::string& message, size_t* error_offset) {
+  if (body.find('\r') != std::string_view::npos) {
+    // Line breaks inside a literal read as `\n` whatever the file uses. Offsets of errors
+    // past a `\r\n` shift by one per pair; they still point into the literal.
+    std::string normal;
+    normal.reserve(body.size());
+    for (size_t i = 0; i < body.size(); ++i) {
+      if (body[i] == '\r') {
+        normal += '\n';
+        if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
+      } else {
+        normal += body[i];
+      }
+    }
+    return decode_string_body(normal, raw, bytes, out, message, error_offset);
+  }
   if (raw) {
     out.append(body);
     return true;

@@ -115,7 +115,8 @@ enum TokenFlag : uint8_t {
   kNonAscii = 1,    // a Name with non-ASCII characters (needs NFKC normalisation)
   kBytes = 2,       // String: a bytes literal
   kRaw = 4,         // String / FStringStart: raw
-  kBackslash = 8,   // String / FStringMiddle: holds a backslash, so needs decoding
+  kBackslash = 8,   // String / FStringMiddle: holds a backslash, doubled brace or carriage
+                    // return, so its value must be decoded
   kTemplate = 16,   // FStringStart: a t-string
   kTriple = 32,     // String / FStringStart: triple-quoted
   kFormatSpec = 64  // FStringMiddle: text of a format spec

@@ -59,6 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{"'\\d\\%'", "\\d\\%", false}, StringCase{"r'\\n\\x'", "\\n\\x", false},
         StringCase{"'a\\\nb'", "ab", false}, StringCase{"'''a\nb'''", "a\nb", false},
         StringCase{"'a\\\r\nb'", "ab", false},
+        // Line breaks in a triple-quoted literal read as \n, raw or not.
+        StringCase{"'''a\r\nb\rc'''", "a\nb\nc", false}, StringCase{"r'''a\r\nb'''", "a\nb", false},
+        StringCase{"b'''a\r\n'''", "a\n", true},
         // Implicit concatenation joins pieces of any prefix and quoting, raw or not.
         StringCase{"'a' \"b\" '''c''' r'\\d' u'e'", "abc\\de", false},
         StringCase{"('a'\n 'b')", "ab", false}, StringCase{"b'a' rb'\\b' B'c'", "a\\bc", true},
