@@ -14,6 +14,9 @@ Stmt* Parser::parse_match() {
   uint32_t start = bump().start;
   if (!parser_starts_expression(kind()) || at(TokenKind::Lambda)) return nullptr;
   uint32_t s_start = cur().start;
+  // A subject that fails half way may leave nodes on the stack; they must not outlive the
+  // backtrack, or they would surface as statements of the enclosing block.
+  const size_t stack_mark = stack_.size();
   Expr* subject = parse_star_named_expression();
   if (subject && at(TokenKind::Comma)) {
     subject = parse_tuple_rest(subject, s_start, &Parser::parse_star_named_expression);
@@ -22,6 +25,7 @@ Stmt* Parser::parse_match() {
       peek().kind != TokenKind::Newline) {
     failed_ = false;
     error_ = ParseError{};
+    stack_.resize(stack_mark);
     return nullptr;
   }
   bump();
