@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t previous_end = 0;
   for (const python::Stmt* s : parsed->body()) {
     FUZZ_CHECK(s != nullptr, "null statement");
+    FUZZ_CHECK(s->is<python::Stmt>(), "a node of another kind among the statements");
     FUZZ_CHECK(s->range.start <= s->range.end && s->range.end <= text.size(),
                "statement outside the source");
     FUZZ_CHECK(s->range.start >= previous_end, "statements overlap");
