@@ -353,6 +353,10 @@ def compare(cases, oracle, ours):
     found = []
     for path, label in cases:
         theirs, mine = oracle[path], ours[path]
+        if mine.status == "crash":  # whatever the oracle thinks of the input
+            compared += 1
+            found.append(Disagreement(label, theirs, mine, categorize(theirs, mine)))
+            continue
         if theirs.status == "skip":
             skipped += 1
             continue
