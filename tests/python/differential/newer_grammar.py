@@ -1,7 +1,7 @@
 """Two forms the parser accepts that the oracle (Python 3.13) does not know yet:
 
-- an unparenthesised exception list, `except A, B:` (and `except* A, B:`), valid when no `as`
-  follows; with `as` it stays an error;
+- an unparenthesised exception list, `except A, B:` (and `except* A, B:`, `except A,:`), valid
+  when no `as` follows; with `as` it stays an error;
 - template strings, `t"..."` (prefixes t, rt, tr in any case), which share the f-string grammar,
   may be implicitly concatenated only with other template strings.
 
@@ -40,8 +40,8 @@ def _offsets(text):
 
 
 def parenthesize_except(text, error):
-    """The text with the exception list that `error` points at parenthesised, or None."""
-    if error.msg != _EXCEPT_LIST_ERROR or error.lineno is None:
+    """The text with the exception list that `error` points into parenthesised, or None."""
+    if error.msg not in (_EXCEPT_LIST_ERROR, "invalid syntax") or error.lineno is None:
         return None
     tokens = _tokens(text)
     at = (error.lineno, (error.offset or 1) - 1)
@@ -51,7 +51,7 @@ def parenthesize_except(text, error):
     first = clause[-1] + 1
     if first < len(tokens) and tokens[first].string == "*":
         first += 1
-    depth, last = 0, first
+    depth, last, commas = 0, first, 0
     while last < len(tokens):
         token = tokens[last]
         if token.type == tokenize.OP and token.string in _OPENING:
@@ -60,9 +60,12 @@ def parenthesize_except(text, error):
             depth -= 1
         elif depth == 0 and (token.string in (":", "as") or token.type == tokenize.NEWLINE):
             break
+        commas += depth == 0 and token.string == ","
         last += 1
-    if last >= len(tokens) or tokens[last].string != ":" or last == first:
+    if last >= len(tokens) or tokens[last].string != ":" or last == first or not commas:
         return None  # `except A, B as e:` is an error in the newer grammar too
+    if error.msg != _EXCEPT_LIST_ERROR and not tokens[first].start <= at <= tokens[last].start:
+        return None  # a plain syntax error elsewhere, e.g. in the handler's body
     offset = _offsets(text)
     start, end = offset(tokens[first].start), offset(tokens[last - 1].end)
     return text[:start] + "(" + text[start:end] + ")" + text[end:]

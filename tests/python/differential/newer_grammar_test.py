@@ -15,6 +15,10 @@ CASES = [
     ("try:\n  pass\nexcept (A), B:\n  pass\nexcept C, D:\n  pass\n", True),  # two clauses
     ("try:\n  pass\nexcept A, \\\n B  :\n  pass\n", True),  # a continued line
     ("try:\n  pass\nexcept A, B:\n", False),  # the block is still required
+    ("try:\n  pass\nexcept A,:\n  pass\n", True),  # a one-tuple, as in any expression list
+    ("try:\n  pass\nexcept* A, B,:\n  pass\n", True),
+    ("try:\n  pass\nexcept A, as e:\n  pass\n", False),
+    ("try:\n  pass\nexcept A:\n  x = 1,,\n", False),  # an error in the body stays one
     # Template strings.
     ('x = t"a{b!r:>{w}}"\n', True),
     ('x = (t"a"\n  # c\n  T"b")\n', True),  # concatenated across lines and comments
