@@ -25,7 +25,8 @@ class Lexer {
   void run(std::vector<Token>& out);
   const ParseError& error() const { return error_; }
 
-  // Python's limits: open brackets at once, indentation levels, nested f-strings.
+  // Python's limits: open brackets at once, indentation levels, f-strings nested (the
+  // outermost counts, so 149 may be open at once).
   static constexpr uint32_t kMaxBrackets = 200;
   static constexpr uint32_t kMaxIndent = 100;
   static constexpr uint32_t kMaxFStringNesting = 150;

@@ -34,7 +34,7 @@ bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool f
   if (fstring) {
     uint32_t nesting = 0;
     for (const ModeEntry& m : modes_) nesting += m.mode == Mode::FString;
-    if (nesting >= kMaxFStringNesting) {
+    if (nesting + 1 >= kMaxFStringNesting) {
       return fail(ParseErrorKind::InvalidFString, start, pos_, "too many nested f-strings");
     }
     emit(TokenKind::FStringStart, start, flags);

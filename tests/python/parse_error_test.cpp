@@ -174,6 +174,17 @@ TEST(FirstErrorDepth, BoundsNesting) {
     ASSERT_FALSE(parsed) << c.source.substr(0, 40);
     EXPECT_EQ(parsed.error().kind, c.kind) << c.source.substr(0, 40);
   }
+  auto nested_fstrings = [](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "f\"{";
+    s += "x";
+    for (int i = 0; i < n; ++i) s += "}\"";
+    return s;
+  };
+  auto too_many = parse_module(nested_fstrings(150));
+  ASSERT_FALSE(too_many);
+  EXPECT_EQ(too_many.error().message, "too many nested f-strings");
+  EXPECT_TRUE(parse_module(nested_fstrings(149)));
   // Just inside the bounds still parses.
   EXPECT_TRUE(parse_module(std::string(200, '(') + std::string(200, ')')));
   EXPECT_TRUE(parse_module(std::string(500, '-') + "1"));
