@@ -166,9 +166,14 @@ Measurement measure(const Corpus& corpus, int repeat) {
   return m;
 }
 
-// CPython's ast.parse over the same files, timing only the parse loop. Returns MB/s.
-std::optional<double> python_mb_per_second(const std::string& python,
-                                           const std::vector<const Corpus*>& corpora) {
+struct PythonSpeed {
+  double mb_per_second;
+  std::string version;
+};
+
+// CPython's ast.parse over the same files, timing only the parse loop.
+std::optional<PythonSpeed> python_speed(const std::string& python,
+                                        const std::vector<const Corpus*>& corpora) {
   char list_path[] = "/tmp/parser_bench_files_XXXXXX";
   int fd = ::mkstemp(list_path);
   if (fd < 0) return std::nullopt;
@@ -187,12 +192,17 @@ std::optional<double> python_mb_per_second(const std::string& python,
       "for s in sources:\n"
       "    try: ast.parse(s)\n"
       "    except (SyntaxError, ValueError): pass\n"
-      "print(sum(map(len, sources)) / (time.perf_counter() - start) / 1e6)\n";
+      "print(sum(map(len, sources)) / (time.perf_counter() - start) / 1e6, "
+      "sys.version.split()[0])\n";
   auto out = written ? command_output(fmt::format("{} -c '{}' {}", python, kScript, list_path))
                      : std::nullopt;
   ::unlink(list_path);
   if (!out) return std::nullopt;
-  return std::strtod(out->c_str(), nullptr);
+  char* rest = nullptr;
+  double speed = std::strtod(out->c_str(), &rest);
+  std::string_view version(rest);
+  while (!version.empty() && version.front() == ' ') version.remove_prefix(1);
+  return PythonSpeed{speed, std::string(version)};
 }
 
 void print_row(std::string_view name, size_t files, size_t bytes, const Measurement& m) {
@@ -278,9 +288,10 @@ int main(int argc, char** argv) {
       kWorstRatioMinBytes, total.worst_file);
   double ours = bytes / 1e6 / total.best_seconds;
   if (options.run_python) {
-    if (auto theirs = python_mb_per_second(options.python, measured)) {
-      fmt::print("{} ast.parse on the same files: {:.1f} MB/s; ours is {:.1f}x faster\n",
-                 options.python, *theirs, ours / *theirs);
+    if (auto theirs = python_speed(options.python, measured)) {
+      fmt::print("{} ({}) ast.parse on the same files: {:.1f} MB/s; ours is {:.1f}x faster\n",
+                 options.python, theirs->version, theirs->mb_per_second,
+                 ours / theirs->mb_per_second);
     } else {
       fmt::print("{} ast.parse could not be measured\n", options.python);
     }
