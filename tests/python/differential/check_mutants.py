@@ -11,7 +11,7 @@ The mutants depend only on the seed and on the oracle's standard library. They a
 --work-dir (one file each) so any disagreement can be opened and parsed again.
 
 Usage: check_mutants.py --parse-check PATH --work-dir DIR [--count N] [--seed S] [--min-agreement P]
-                        [--snippet-share F]
+                        [--snippet-share F] [--edits N]
 """
 
 import argparse
@@ -261,7 +261,7 @@ def snippet_windows():
     return windows
 
 
-def make_mutants(rng, files, snippets, count, snippet_share):
+def make_mutants(rng, files, snippets, count, snippet_share, edits=1):
     """Returns [(text, label)] of `count` distinct mutants."""
     mutants, seen = [], set()
     attempts = 0
@@ -270,7 +270,7 @@ def make_mutants(rng, files, snippets, count, snippet_share):
         if attempts > count:
             raise RuntimeError(f"only {len(mutants)} mutants after {attempts} attempts")
         if snippets and rng.random() < snippet_share:
-            add_mutants(rng, rng.choice(snippets), mutants, seen, count)
+            add_mutants(rng, rng.choice(snippets), mutants, seen, count, edits)
             continue
         path = rng.choice(files)
         base = read_runs(path)
@@ -281,20 +281,32 @@ def make_mutants(rng, files, snippets, count, snippet_share):
         for _ in range(WINDOWS_PER_FILE):
             window = pick_window(rng, path, *base)
             if window is not None:
-                add_mutants(rng, window, mutants, seen, count)
+                add_mutants(rng, window, mutants, seen, count, edits)
     return mutants[:count]
 
 
-def add_mutants(rng, window, mutants, seen, count):
+def mutate(rng, window, edits):
+    """(text, description) after `edits` successive mutations, or None."""
+    descriptions = []
+    for _ in range(edits):
+        mutation = rng.choice(MUTATIONS)
+        made = mutation(rng, window) if window.tokens else None
+        if made is None or made[0] == window.text:
+            return None
+        descriptions.append(f"{mutation.__name__}: {made[1]}")
+        window = Window(made[0], window.origin)
+    return window.text, "; ".join(descriptions)
+
+
+def add_mutants(rng, window, mutants, seen, count, edits):
     for _ in range(MUTANTS_PER_WINDOW):
         if len(mutants) >= count:
             return
-        mutation = rng.choice(MUTATIONS)
-        made = mutation(rng, window)
-        if made is None or made[0] == window.text or made[0] in seen:
+        made = mutate(rng, window, edits)
+        if made is None or made[0] in seen:
             continue
         seen.add(made[0])
-        mutants.append((made[0], f"{window.origin} [{mutation.__name__}: {made[1]}]"))
+        mutants.append((made[0], f"{window.origin} [{made[1]}]"))
 
 
 def main():
@@ -307,6 +319,7 @@ def main():
     args.add_argument("--min-agreement", type=float, default=99.5)
     args.add_argument("--snippet-share", type=float, default=0.3,
                       help="share of mutants made from the grammar tests' snippets")
+    args.add_argument("--edits", type=int, default=1, help="mutations applied to each mutant")
     options = args.parse_args()
 
     stdlib = sysconfig.get_paths()["stdlib"]
@@ -316,7 +329,8 @@ def main():
         return 1
     rng = random.Random(options.seed)
     snippets = snippet_windows()
-    mutants = make_mutants(rng, files, snippets, options.count, options.snippet_share)
+    mutants = make_mutants(rng, files, snippets, options.count, options.snippet_share,
+                           options.edits)
 
     mutant_dir = os.path.join(options.work_dir, "mutants")
     shutil.rmtree(mutant_dir, ignore_errors=True)
