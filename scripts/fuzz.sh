@@ -26,7 +26,9 @@ while [ "$#" -gt 0 ]; do
   esac
 done
 
+root="$(pwd)"
 build="${FUZZ_BUILD_DIR:-build/fuzz}"
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
 jobs="${FUZZ_JOBS:-1}"
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzzers -j "${FUZZ_BUILD_JOBS:-$(nproc)}"
@@ -41,8 +43,8 @@ failed=0
 for t in "${targets[@]}"; do
   exe="$build/fuzz/$t"
   [ -x "$exe" ] || { echo "fuzz: no target $t" >&2; failed=1; continue; }
-  seeds="fuzz/corpus/$t"
-  regression="fuzz/regression/$t"
+  seeds="$root/fuzz/corpus/$t"
+  regression="$root/fuzz/regression/$t"
   work="$build/corpus/$t"
   artifacts="$build/artifacts/$t/"
   mkdir -p "$work" "$artifacts"
@@ -63,8 +65,9 @@ for t in "${targets[@]}"; do
       "$exe" "${common[@]}" -runs="$amount" "${dirs[@]}" 2>"$build/$t.log" || {
         tail -40 "$build/$t.log" >&2; failed=1; } ;;
     time)
-      "$exe" "${common[@]}" -max_total_time="$amount" -jobs="$jobs" -workers="$jobs" \
-        "${dirs[@]}" 2>"$build/$t.log" || { tail -40 "$build/$t.log" >&2; failed=1; } ;;
+      # With several workers libFuzzer writes fuzz-N.log files into the working directory.
+      (cd "$build" && "$exe" "${common[@]}" -max_total_time="$amount" -jobs="$jobs" -workers="$jobs" \
+        "${dirs[@]}" 2>"$build/$t.log") || { tail -40 "$build/$t.log" >&2; failed=1; } ;;
   esac
   echo "fuzz: $t $mode ${amount:-} done in $(( $(date +%s) - start ))s"
 done

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# ThreadSanitizer over the tests that index on the worker pool: plain batches with the
+# parallel flag, cross-file table building, the shared parse cache, and the server indexing
+# in parallel end to end. Builds only those targets. Usage: scripts/tsan.sh [build-dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/tsan}"
+start=$(date +%s)
+cmake --preset tsan -B "$build" >/dev/null
+cmake --build "$build" --target indexer_test cross_file_tests e2e_tests korvane-indexer \
+  -j "${TSAN_BUILD_JOBS:-$(nproc)}"
+echo "tsan: built in $(( $(date +%s) - start ))s"
+# A report fails the test that caused it; halt_on_error keeps the first report readable.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+ctest --test-dir "$build" -j "$(nproc)" --output-on-failure -R \
+  'IndexBatch|ParallelForEachIndex|ParallelMatchesSequential|BatchBuild|ConcurrentCallers|LargeBatchTest.*parallel|NestedSourceTest.*(parentheses|not_100000|elif)'
