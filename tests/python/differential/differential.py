@@ -8,9 +8,10 @@ parallel with the oracle loop.
 What the oracle sees: the file's bytes decoded as UTF-8 (the parser takes UTF-8 text), with one
 leading byte-order mark removed (the parser skips it, as CPython's file reader does). Because the
 oracle gets text, an encoding declaration has no effect on it, exactly as it has none on the parser.
-Files that are not valid UTF-8 are still run through parse_check (it must not crash on them) but no
-verdict is compared: the parser's callers reject such text before parsing. Null bytes are compared
-like any other input: CPython refuses them at parse time, so the parser must too.
+Files that are not valid UTF-8 get no verdict from either side: parse_check, like the indexer,
+refuses them before parsing. Null bytes are compared like any other input: CPython refuses them at
+parse time, so the parser must too. Syntax newer than the oracle is judged in its older spelling
+(newer_grammar.py). A parse_check crash or hang is a disagreement whatever the oracle says.
 """
 
 import ast
