@@ -179,6 +179,20 @@ Result<void> decode_field(const Table& table, std::size_t index, const Value& v,
   return result;
 }
 
+// As above, from a value nobody else needs: a json::Value member takes it without a copy.
+template <class Table, class R>
+Result<void> decode_field(const Table& table, std::size_t index, Value&& v, R& out) {
+  Result<void> result;
+  visit_field(table, index, [&](const auto& f) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(out.*f.member)>, Value>) {
+      out.*f.member = std::move(v);
+    } else {
+      result = decode_value(std::as_const(v), out.*f.member);
+    }
+  });
+  return result;
+}
+
 // Settles a field that has no value: from an object (`position` unset) or past the end of
 // an array at `position`.
 template <class Table, class R>
@@ -316,7 +330,9 @@ Result<void> decode_text_members(Cursor& c, const Table& table, R& out) {
     seen[*index] = true;
     auto v = c.parse_value(1);
     if (!v) return Unexpected(std::move(v).error());
-    if (auto r = decode_field(table, *index, *v, out); !r) return Unexpected(c.error(r.error()));
+    if (auto r = decode_field(table, *index, std::move(*v), out); !r) {
+      return Unexpected(c.error(r.error()));
+    }
   }
   if (auto r = settle_unseen(table, seen, out); !r) return Unexpected(c.error(r.error()));
   c.bump();  // '}'
@@ -333,7 +349,7 @@ Result<void> decode_text_elements(Cursor& c, const Table& table, R& out) {
     if (*more) {
       auto v = c.parse_value(1);
       if (!v) return Unexpected(std::move(v).error());
-      r = decode_field(table, i, *v, out);
+      r = decode_field(table, i, std::move(*v), out);
     } else {
       r = settle_missing(table, i, i, out);
     }

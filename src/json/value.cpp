@@ -47,8 +47,17 @@ Object Object::from_unsorted(std::vector<Member> members) {
     o.members_ = std::move(members);  // already sorted without repeats: the common case
     return o;
   }
-  std::stable_sort(members.begin(), members.end(),
-                   [](const Member& a, const Member& b) { return a.key < b.key; });
+  const auto less = [](const Member& a, const Member& b) { return a.key < b.key; };
+  if (members.size() <= 32) {
+    // Records are small: an insertion sort, stable and without stable_sort's scratch buffer.
+    for (std::size_t i = 1; i < members.size(); ++i) {
+      for (std::size_t j = i; j > 0 && less(members[j], members[j - 1]); --j) {
+        std::swap(members[j], members[j - 1]);
+      }
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), less);
+  }
   // Stable sort keeps equal names in reading order; the later one replaces the earlier.
   std::vector<Member> unique;
   unique.reserve(members.size());

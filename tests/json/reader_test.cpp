@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+
+#include <fmt/format.h>
 
 #include "json/writer.h"
 
@@ -103,6 +106,21 @@ TEST(JsonObjects, RepeatedNameKeepsTheLaterValueAndMembersAreSorted) {
   auto v = parse(R"({"b":1,"Z":2,"a":3,"b":4})");
   ASSERT_TRUE(v);
   EXPECT_EQ(write(*v), R"({"Z":2,"a":3,"b":4})");
+}
+
+TEST(JsonObjects, LargeObjectsSortAndKeepTheLaterValueToo) {
+  // Past the small-object path: 40 names written in descending order, one of them twice.
+  std::string text = "{";
+  for (int i = 39; i >= 0; --i) text += fmt::format("\"k{:02}\":{},", i, i);
+  text += "\"k07\":\"last\"}";
+  auto v = parse(text);
+  ASSERT_TRUE(v) << v.error();
+  const Object& o = *v->if_object();
+  ASSERT_EQ(o.size(), 40u);
+  EXPECT_EQ(o.begin()->key, "k00");
+  EXPECT_EQ(*o.find("k07")->if_string(), "last");
+  EXPECT_TRUE(std::is_sorted(o.begin(), o.end(),
+                             [](const Member& a, const Member& b) { return a.key < b.key; }));
 }
 
 TEST(JsonStrings, EscapesDecode) {
