@@ -6,7 +6,7 @@
 //   if (tokens.back().kind == TokenKind::Error) report(lexer.error());
 //
 // Indentation, newlines inside brackets, line joining, and the modes of f- and t-strings
-// (literal text, replacement fields, format specs) are all resolved here, so the parser reads
+// (literal text, replacement fields, format specifiers) are all resolved here, so the parser reads
 // a flat token array and may backtrack over it freely.
 #pragma once
 

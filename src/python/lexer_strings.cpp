@@ -1,5 +1,5 @@
 // Strings and bytes, and the modes of f- and t-strings: literal text, replacement fields and
-// format specs nest to any depth, so the stack of modes lives in the lexer.
+// format specifiers nest to any depth, so the stack of modes lives in the lexer.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -85,12 +85,12 @@ bool Lexer::lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool f
   return true;
 }
 
-// Literal text of an f-string, or of a format spec, up to the next field or the end.
+// Literal text of an f-string, or of a format specifier, up to the next field or the end.
 bool Lexer::lex_fstring_literal() {
   const ModeEntry m = modes_.back();
-  const bool spec = m.mode == Mode::FormatSpec;
+  const bool in_format = m.mode == Mode::FormatSpec;
   const uint32_t start = pos_;
-  uint8_t flags = spec ? kFormatSpec : 0;
+  uint8_t flags = in_format ? kFormatSpec : 0;
   auto flush = [&]() {
     if (pos_ > start) out_->push_back(Token{TokenKind::FStringMiddle, flags, start, pos_});
   };
@@ -103,7 +103,7 @@ bool Lexer::lex_fstring_literal() {
     }
     char c = src_[pos_];
     if (c == m.quote && (!m.triple || (peek(1) == c && peek(2) == c))) {
-      if (spec)
+      if (in_format)
         return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1, "f-string: expecting '}'");
       flush();
       uint32_t end_start = pos_;
@@ -114,8 +114,8 @@ bool Lexer::lex_fstring_literal() {
     }
     if (c == '\r') flags |= kBackslash;
     if ((c == '\n' || c == '\r') && !m.triple) {
-      if (spec && !m.had_field) {
-        // Python ends the format spec at the line break and reads on as the field's
+      if (in_format && !m.had_field) {
+        // Python ends the format specifier at the line break and reads on as the field's
         // expression part, where only the closing brace (or a nested field) may follow.
         flush();
         modes_.pop_back();
@@ -140,13 +140,13 @@ bool Lexer::lex_fstring_literal() {
       continue;
     }
     if (c == '{') {
-      if (!spec && peek(1) == '{') {
+      if (!in_format && peek(1) == '{') {
         flags |= kBackslash;
         pos_ += 2;
         continue;
       }
       flush();
-      if (spec) modes_.back().had_field = true;
+      if (in_format) modes_.back().had_field = true;
       if (!open_bracket('{')) return false;
       uint32_t brace = pos_++;
       emit(TokenKind::LBrace, brace);
@@ -155,7 +155,7 @@ bool Lexer::lex_fstring_literal() {
       return true;
     }
     if (c == '}') {
-      if (!spec) {
+      if (!in_format) {
         if (peek(1) == '}') {
           flags |= kBackslash;
           pos_ += 2;
@@ -165,14 +165,14 @@ bool Lexer::lex_fstring_literal() {
                     "f-string: single '}' is not allowed");
       }
       flush();
-      modes_.pop_back();  // the format spec; the field's own '}' follows
+      modes_.pop_back();  // the format specifier; the field's own '}' follows
       return fstring_field_delimiter();
     }
     ++pos_;
   }
 }
 
-// A '}' or ':' at the top level of a replacement field: the field ends, or its format spec
+// A '}' or ':' at the top level of a replacement field: the field ends, or its format specifier
 // begins.
 bool Lexer::fstring_field_delimiter() {
   uint32_t start = pos_++;

@@ -241,25 +241,25 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::st
                                  "': expected 's', 'r', or 'a'");
     }
   }
-  Expr* spec = nullptr;
+  Expr* format = nullptr;
   if (eat(TokenKind::Colon)) {
-    if (!(spec = parse_format_spec(raw, depth + 1))) return nullptr;
+    if (!(format = parse_format_spec(raw, depth + 1))) return nullptr;
   }
   if (!at(TokenKind::RBrace)) return unexpected("'}'");
   bump();
-  if (!debug->empty() && conversion == Conversion::None && !spec) conversion = Conversion::Repr;
+  if (!debug->empty() && conversion == Conversion::None && !format) conversion = Conversion::Repr;
   if (is_template) {
     auto* i = node<Interpolation>(open.start);
     i->value = value;
     i->str = src_.substr(expr_start, expr_end - expr_start);
     i->conversion = conversion;
-    i->format_spec = spec;
+    i->format_spec = format;
     return i;
   }
   auto* f = node<FormattedValue>(open.start);
   f->value = value;
   f->conversion = conversion;
-  f->format_spec = spec;
+  f->format_spec = format;
   return f;
 }
 
@@ -275,7 +275,7 @@ Expr* Parser::parse_format_spec(bool raw, int depth) {
       bump();
     } else if (t.kind == TokenKind::LBrace) {
       std::string_view debug;
-      // A format spec is formatted right away, even in a template: its fields are plain.
+      // A format specifier is formatted right away, even in a template: its fields are plain.
       Expr* field = parse_fstring_field(false, raw, depth, &debug);
       if (!field) return nullptr;
       parts.pending.append(debug);

@@ -19,7 +19,7 @@ enum class TokenKind : uint8_t {
   Number,
   String,         // a whole string or bytes literal (not an f- or t-string)
   FStringStart,   // f" / t" with its prefix and opening quote
-  FStringMiddle,  // literal text of an f-string or of a format spec, as written
+  FStringMiddle,  // literal text of an f-string or of a format specifier, as written
   FStringEnd,     // the closing quote
   // Operators and delimiters.
   LPar,
@@ -119,7 +119,7 @@ enum TokenFlag : uint8_t {
                     // return, so its value must be decoded
   kTemplate = 16,   // FStringStart: a t-string
   kTriple = 32,     // String / FStringStart: triple-quoted
-  kFormatSpec = 64  // FStringMiddle: text of a format spec
+  kFormatSpec = 64  // FStringMiddle: text of a format specifier
 };
 
 struct Token {

@@ -100,18 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LexCase{"rb'\\'' U\"x\" '''a\n'b'''", "rb'\\'' U\"x\" '''a\n'b''' NL EOF"},
         LexCase{"br'x' Rb'x' bu'x'", "br'x' Rb'x' bu 'x' NL EOF"},
-        // Literal text, fields, conversions and specs are separate tokens.
+        // Literal text, fields, conversions and format specifiers are separate tokens.
         LexCase{"f'a{x!r:>{w}}b'", "FS(f') FM(a) { x ! r : FM(>) { w } } FM(b) FE NL EOF"},
         // Doubled braces stay literal text; a quote of the same kind may nest in a field.
         LexCase{"f'{{{x}}}'", "FS(f') FM({{) { x } FM(}}) FE NL EOF"},
         LexCase{"f'{x['k']}'", "FS(f') { x [ 'k' ] } FE NL EOF"},
         LexCase{"f'{f'{y}'}'", "FS(f') { FS(f') { y } FE } FE NL EOF"},
-        // `:=` at the top of a field starts a format spec; `!=` stays an operator.
+        // `:=` at the top of a field starts a format specifier; `!=` stays an operator.
         LexCase{"f'{x:=5}{a!=b}'", "FS(f') { x : FM(=5) } { a != b } FE NL EOF"},
         LexCase{"t'{x=}'", "FS(t') { x = } FE NL EOF"},
         LexCase{"rf'\\{x}'", "FS(rf') FM(\\) { x } FE NL EOF"},
         LexCase{"f'\\N{DIGIT ONE}{x}'", "FS(f') FM(\\N{DIGIT ONE}) { x } FE NL EOF"},
-        // A line break in a single-quoted field is fine; in a spec it ends the spec.
+        // A line break in a single-quoted field is fine; in a format specifier it ends it.
         LexCase{"f'{x\n}'", "FS(f') { x } FE NL EOF"},
         LexCase{"f'{x:\n}'", "FS(f') { x : } FE NL EOF"},
         LexCase{"f'a\n'",

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "case(MatchValue(Str(\"ab\")), -, [Pass])])]"}));
 
 // Template strings: parts, the expression text of an interpolation, conversions and nested
-// format specs.
+// format specifiers.
 INSTANTIATE_TEST_SUITE_P(
     TemplateStrings, ParserDump,
     testing::Values(
