@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <iterator>
 
 #include <fmt/format.h>
 
@@ -68,12 +67,14 @@ void Writer::boolean(bool b) {
 
 void Writer::u64(uint64_t v) {
   separate();
-  fmt::format_to(std::back_inserter(out_), "{}", v);
+  const fmt::format_int digits(v);
+  out_.append(digits.data(), digits.size());
 }
 
 void Writer::i64(int64_t v) {
   separate();
-  fmt::format_to(std::back_inserter(out_), "{}", v);
+  const fmt::format_int digits(v);
+  out_.append(digits.data(), digits.size());
 }
 
 void Writer::f64(double v) {
@@ -123,7 +124,7 @@ void Writer::key(std::string_view name) {
 #endif
   separate();
   append_quoted(out_, name);
-  out_.push_back(':');
+  out_ += ':';
   need_comma_ = false;
 }
 
