@@ -12,6 +12,7 @@
 #include "fuzz_support.h"
 #include "json/reader.h"
 #include "server/server.h"
+#include "util/utf8.h"
 
 using namespace korvane;
 
@@ -44,6 +45,7 @@ std::string read_fully(int fd) {
 }
 
 void check_response(std::string_view body) {
+  FUZZ_CHECK(!validate_utf8(body), "response body is not UTF-8");
   auto value = json::parse(body);
   FUZZ_CHECK(value.has_value(), "response body is not JSON");
   const json::Value* version = value->find("jsonrpc");

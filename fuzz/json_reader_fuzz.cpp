@@ -1,7 +1,7 @@
 // JSON text as a client sends it: the generic reader and the request envelope.
 //
 // Invariants: every error carries its line and column; whatever the reader accepts is written
-// back as text that reads as the same value and writes back unchanged; an accepted request
+// back as UTF-8 text that reads as the same value and writes back unchanged; an accepted request
 // yields a response that is itself valid JSON.
 #include <string>
 
@@ -9,6 +9,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
+#include "util/utf8.h"
 
 using namespace korvane;
 
@@ -21,6 +22,8 @@ void check_value_round_trip(std::string_view text) {
     return;
   }
   const std::string written = json::write(*value);
+  // Escapes must never decode to bytes a client cannot read, such as a lone surrogate.
+  if (!validate_utf8(text)) FUZZ_CHECK(!validate_utf8(written), "written value is not UTF-8");
   auto again = json::parse(written);
   FUZZ_CHECK(again.has_value(), "written value does not read back");
   FUZZ_CHECK(*again == *value, "written value reads back as another value");
