@@ -17,6 +17,8 @@
 // - Constants are split by kind: StringLiteral, BytesLiteral, IntLiteral, FloatLiteral,
 //   ImaginaryLiteral, BooleanLiteral, NoneLiteral, EllipsisLiteral.
 // - Optional identifiers are empty views when absent; optional children are nullptr.
+// - Within a node, flags and small enums come before the children (to keep nodes small), so
+//   the field order is not always Python's.
 #pragma once
 
 #include <cstdint>

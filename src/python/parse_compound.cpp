@@ -102,8 +102,7 @@ Stmt* Parser::parse_for(uint32_t start, bool is_async) {
 }
 
 // with_item: expression ['as' star_target], the target followed by ',', ')' or ':'.
-bool Parser::parse_with_items(bool parenthesized, size_t mark) {
-  (void)mark;
+bool Parser::parse_with_items(bool parenthesized) {
   for (;;) {
     auto* item = arena_.make<WithItem>();
     uint32_t i_start = cur().start;
@@ -135,7 +134,7 @@ Stmt* Parser::parse_with(uint32_t start, bool is_async) {
     // bracketed form first and fall back when it does not end in `):`.
     uint32_t save = pos_;
     bump();
-    if (parse_with_items(true, mark) && eat(TokenKind::RPar) && at(TokenKind::Colon)) {
+    if (parse_with_items(true) && eat(TokenKind::RPar) && at(TokenKind::Colon)) {
       done = true;
     } else {
       if (failed_ && at(TokenKind::Error)) return nullptr;
@@ -145,7 +144,7 @@ Stmt* Parser::parse_with(uint32_t start, bool is_async) {
       pos_ = save;
     }
   }
-  if (!done && !parse_with_items(false, mark)) return nullptr;
+  if (!done && !parse_with_items(false)) return nullptr;
   s->items = take<WithItem>(stack_, mark);
   if (!expect(TokenKind::Colon) || !parse_block(&s->body)) return nullptr;
   s->range = {start, last_stmt_end_};

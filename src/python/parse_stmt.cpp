@@ -54,7 +54,7 @@ bool aug_operator(TokenKind k, Operator* op) {
 
 }  // namespace
 
-bool Parser::parse_statements_until(TokenKind end, size_t) {
+bool Parser::parse_statements_until(TokenKind end) {
   while (!at(end)) {
     uint32_t before = pos_;
     if (!parse_statement()) return false;
@@ -97,7 +97,7 @@ bool Parser::parse_block(StmtList* out) {
       return false;
     }
     bump();
-    if (!parse_statements_until(TokenKind::Dedent, mark)) return false;
+    if (!parse_statements_until(TokenKind::Dedent)) return false;
     bump();
   } else if (!parse_simple_statements()) {
     return false;
@@ -186,9 +186,7 @@ Stmt* Parser::parse_expression_statement() {
     return a;
   }
   if (at(TokenKind::Colon)) {
-    const Token& colon = cur();
     if (!to_target(e, TargetUse::Annotated)) return nullptr;
-    (void)colon;
     bump();
     auto* a = node<AnnAssign>(start);
     a->target = e;

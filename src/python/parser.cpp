@@ -85,7 +85,7 @@ std::string_view Parser::identifier(const Token& t) {
 
 bool Parser::parse_file(StmtList* body) {
   size_t mark = stack_.size();
-  if (!parse_statements_until(TokenKind::EndOfFile, mark)) return false;
+  if (!parse_statements_until(TokenKind::EndOfFile)) return false;
   *body = take<Stmt>(stack_, mark);
   return true;
 }

@@ -119,7 +119,7 @@ class Parser {
   std::string_view identifier(const Token& t);
 
   // ---- Statements (parse_stmt.cpp) ----
-  bool parse_statements_until(TokenKind end, size_t mark);
+  bool parse_statements_until(TokenKind end);
   bool parse_statement();
   bool parse_simple_statements();
   Stmt* parse_simple_statement();
@@ -138,7 +138,7 @@ class Parser {
   Stmt* parse_while();
   Stmt* parse_for(uint32_t start, bool is_async);
   Stmt* parse_with(uint32_t start, bool is_async);
-  bool parse_with_items(bool parenthesized, size_t mark);
+  bool parse_with_items(bool parenthesized);
   Stmt* parse_try();
   Stmt* parse_decorated();
   Stmt* parse_def(uint32_t start, bool is_async, ExprList decorators);
