@@ -93,13 +93,28 @@ bool contains(std::string_view text, std::string_view needle) {
   return ::memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
 }
 
-// Faulting the pages in with the map costs one kernel call instead of one fault per page; the
-// whole text is read right away anyway.
-#ifdef MAP_POPULATE
-constexpr int kMapFlags = MAP_SHARED | MAP_POPULATE;
-#else
-constexpr int kMapFlags = MAP_SHARED;
-#endif
+Result<std::string> checked_text(std::string text) {
+  if (auto bad = validate_utf8(text)) return Unexpected(bad->message());
+  return text;
+}
+
+// Regular files are read straight into the owned text. A memory map per file would serialise
+// parallel batches on the process's address-space lock (every map and unmap takes it for
+// writing), and a file truncated by an editor while mapped would kill the process with SIGBUS;
+// a read just comes back short.
+Result<std::string> read_regular_file(int fd, std::size_t size) {
+  std::string text(size, '\0');
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, text.data() + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Unexpected(os_error_text(errno));
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  text.resize(done);
+  return checked_text(std::move(text));
+}
 
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {
@@ -176,13 +191,13 @@ Result<std::string> Indexer::read_file_content(const std::string& path) {
   struct stat status {};
   if (::fstat(file.fd, &status) != 0) return Unexpected(os_error_text(errno));
   const auto size = static_cast<std::size_t>(status.st_size);
-  // An empty file still maps one byte, so empty and non-empty files take the same road.
+  if (S_ISREG(status.st_mode)) return read_regular_file(file.fd, size);
+  // Directories and devices go through a read-only map, which refuses them with the OS's own
+  // error (a directory: "No such device"). An empty map still covers one byte.
   file.length = size == 0 ? 1 : size;
-  file.data = ::mmap(nullptr, file.length, PROT_READ, kMapFlags, file.fd, 0);
+  file.data = ::mmap(nullptr, file.length, PROT_READ, MAP_SHARED, file.fd, 0);
   if (file.data == MAP_FAILED) return Unexpected(os_error_text(errno));
-  const std::string_view bytes(static_cast<const char*>(file.data), size);
-  if (auto bad = validate_utf8(bytes)) return Unexpected(bad->message());
-  return std::string(bytes);
+  return checked_text(std::string(static_cast<const char*>(file.data), size));
 }
 
 std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& file,

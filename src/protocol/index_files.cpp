@@ -1,5 +1,7 @@
 #include "protocol/index_files.h"
 
+#include <charconv>
+
 #include "json/record.h"
 #include "json/writer.h"
 
@@ -45,68 +47,79 @@ Result<IndexFilesParams> decode_index_files_params(const json::Value& params) {
   return json::decode<IndexFilesParams>(params);
 }
 
-// Members are written in ascending byte order of their names, which is the wire order.
+// Results are written by hand: a reply can carry hundreds of thousands of symbols, and their
+// shape is fixed. Members go in ascending byte order of their names, which is the wire order.
 
-void write_json(json::Writer& w, const SymbolAlias& alias) {
-  w.begin_object();
-  w.key("kind");
-  w.u64(alias.kind);
-  w.key("moduleUri");
-  w.string(alias.module_uri);
-  w.key("originalName");
-  w.string(alias.original_name);
-  w.end_object();
+namespace {
+
+void append_u64(std::string& out, uint64_t value) {
+  char digits[20];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
 }
 
-void write_json(json::Writer& w, const IndexedSymbol& symbol) {
-  w.begin_object();
+}  // namespace
+
+void append_json(std::string& out, const SymbolAlias& alias) {
+  out.append(R"({"kind":)");
+  append_u64(out, alias.kind);
+  out.append(R"(,"moduleUri":)");
+  json::append_quoted(out, alias.module_uri);
+  out.append(R"(,"originalName":)");
+  json::append_quoted(out, alias.original_name);
+  out.push_back('}');
+}
+
+void append_json(std::string& out, const IndexedSymbol& symbol) {
+  out.push_back('{');
   if (symbol.alias) {
-    w.key("alias");
-    write_json(w, *symbol.alias);
+    out.append(R"("alias":)");
+    append_json(out, *symbol.alias);
+    out.push_back(',');
   }
-  w.key("kind");
-  w.u64(symbol.kind);
-  w.key("name");
-  w.string(symbol.name);
-  w.key("visibilityFlags");
-  w.u64(symbol.visibility_flags);
-  w.end_object();
+  out.append(R"("kind":)");
+  append_u64(out, symbol.kind);
+  out.append(R"(,"name":)");
+  json::append_quoted(out, symbol.name);
+  out.append(R"(,"visibilityFlags":)");
+  append_u64(out, symbol.visibility_flags);
+  out.push_back('}');
 }
 
-void write_json(json::Writer& w, const FileIndexResult& result) {
-  w.begin_object();
-  if (result.cached) {
-    w.key("cached");
-    w.boolean(*result.cached);
-  }
+void append_json(std::string& out, const FileIndexResult& result) {
+  out.push_back('{');
+  if (result.cached) out.append(*result.cached ? R"("cached":true,)" : R"("cached":false,)");
   if (result.error) {
-    w.key("error");
-    w.string(*result.error);
+    out.append(R"("error":)");
+    json::append_quoted(out, *result.error);
+    out.push_back(',');
   }
-  w.key("path");
-  w.string(result.path);
-  w.key("privateOrProtected");
-  w.boolean(result.private_or_protected);
-  w.key("symbols");
-  w.begin_array();
-  for (const auto& symbol : result.symbols) write_json(w, symbol);
-  w.end_array();
-  w.end_object();
+  out.append(R"("path":)");
+  json::append_quoted(out, result.path);
+  out.append(result.private_or_protected ? R"(,"privateOrProtected":true,"symbols":[)"
+                                         : R"(,"privateOrProtected":false,"symbols":[)");
+  for (std::size_t i = 0; i < result.symbols.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    append_json(out, result.symbols[i]);
+  }
+  out.append("]}");
 }
 
-void write_json(json::Writer& w, const IndexFilesResult& result) {
-  w.begin_object();
+void append_json(std::string& out, const IndexFilesResult& result) {
+  out.push_back('{');
   if (result.cache_hits > 0) {
-    w.key("cacheHits");
-    w.u64(result.cache_hits);
+    out.append(R"("cacheHits":)");
+    append_u64(out, result.cache_hits);
+    out.push_back(',');
   }
-  w.key("elapsedMs");
-  w.u64(result.elapsed_ms);
-  w.key("results");
-  w.begin_array();
-  for (const auto& file : result.results) write_json(w, file);
-  w.end_array();
-  w.end_object();
+  out.append(R"("elapsedMs":)");
+  append_u64(out, result.elapsed_ms);
+  out.append(R"(,"results":[)");
+  for (std::size_t i = 0; i < result.results.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    append_json(out, result.results[i]);
+  }
+  out.append("]}");
 }
 
 std::string to_json_text(const IndexFilesResult& result) {
@@ -115,8 +128,7 @@ std::string to_json_text(const IndexFilesResult& result) {
   std::size_t symbols = 0;
   for (const auto& file : result.results) symbols += file.symbols.size();
   out.reserve(64 + result.results.size() * 80 + symbols * 60);
-  json::Writer w(out);
-  write_json(w, result);
+  append_json(out, result);
   return out;
 }
 

@@ -17,10 +17,6 @@
 #include "json/value.h"
 #include "util/result.h"
 
-namespace korvane::json {
-class Writer;
-}
-
 namespace korvane::protocol {
 
 struct PythonVersionConfig {
@@ -96,11 +92,12 @@ struct IndexFilesResult {
 // "Invalid indexFiles params: {}".
 Result<IndexFilesParams> decode_index_files_params(const json::Value& params);
 
-// Compact JSON with members in the wire order (ascending names), absent members left out.
-void write_json(json::Writer& w, const SymbolAlias& alias);
-void write_json(json::Writer& w, const IndexedSymbol& symbol);
-void write_json(json::Writer& w, const FileIndexResult& result);
-void write_json(json::Writer& w, const IndexFilesResult& result);
+// Compact JSON appended to `out`, members in the wire order (ascending names), absent members
+// left out.
+void append_json(std::string& out, const SymbolAlias& alias);
+void append_json(std::string& out, const IndexedSymbol& symbol);
+void append_json(std::string& out, const FileIndexResult& result);
+void append_json(std::string& out, const IndexFilesResult& result);
 std::string to_json_text(const IndexFilesResult& result);
 
 }  // namespace korvane::protocol
