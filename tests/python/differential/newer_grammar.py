@@ -15,10 +15,8 @@ import re
 import tokenize
 
 _EXCEPT_LIST_ERROR = "multiple exception types must be parenthesized"
-_TEMPLATE_PREFIX = re.compile(r"[tT]|[rR][tT]|[tT][rR]")
 _OPENING, _CLOSING = "([{", ")]}"
-MAX_TEMPLATE_STRINGS = 200
-_MAYBE_TEMPLATE = re.compile(r"(?<!\w)(?:[tT]|[rR][tT]|[tT][rR])['\"]")
+_MAYBE_TEMPLATE = re.compile(r"(?<!\w)([tT]|[rR][tT]|[tT][rR])(?=['\"])")
 
 
 def _tokens(text):
@@ -71,14 +69,6 @@ def parenthesize_except(text, error):
     return text[:start] + "(" + text[start:end] + ")" + text[end:]
 
 
-def _is_template_prefix(tokens, i):
-    token = tokens[i]
-    return (token.type == tokenize.NAME and _TEMPLATE_PREFIX.fullmatch(token.string)
-            and i + 1 < len(tokens) and tokens[i + 1].start == token.end
-            and tokens[i + 1].type in (tokenize.STRING, tokenize.FSTRING_START)
-            and tokens[i + 1].string[:1] in "'\"")
-
-
 def _mixes_templates(tokens, is_template):
     """Whether a template string is implicitly concatenated with another kind of literal, at any
     f-string nesting level."""
@@ -105,27 +95,38 @@ def _mixes_templates(tokens, is_template):
     return False
 
 
+def _starts_fstring_at(text, offset):
+    """Whether the tokenizer sees an f-string begin exactly at offset (not inside a string or a
+    comment)."""
+    to_offset = _offsets(text)
+    try:
+        for token in tokenize.generate_tokens(io.StringIO(text).readline):
+            at = to_offset(token.start)
+            if at >= offset:
+                return at == offset and token.type == tokenize.FSTRING_START
+    except (tokenize.TokenError, SyntaxError):
+        pass
+    return False
+
+
 def template_strings_as_fstrings(text):
     """The text with each template string turned into an f-string, or None when it has none or
     mixes one with other literals in a concatenation (which the newer grammar rejects)."""
-    # One prefix at a time: what follows a template prefix only tokenizes right (nested quotes)
-    # once the oracle sees an f-string there. The rewrite keeps every offset.
-    if not _MAYBE_TEMPLATE.search(text):
-        return None  # the common case, and tokenizing is slow
+    # Left to right, one prefix at a time: only once the oracle sees an f-string there does what
+    # follows tokenize right (nested quotes, line breaks in replacement fields). A prefix counts
+    # when the rewritten text starts an f-string at it. The rewrite keeps every offset.
     templates = set()
-    for _ in range(MAX_TEMPLATE_STRINGS):
-        tokens = _tokens(text)
-        prefix = next((t for i, t in enumerate(tokens) if _is_template_prefix(tokens, i)), None)
-        if prefix is None:
-            break
-        start = _offsets(text)(prefix.start)
-        templates.add(start)
-        fixed = prefix.string.replace("t", "f").replace("T", "F")
-        text = text[:start] + fixed + text[start + len(fixed):]
+    for match in _MAYBE_TEMPLATE.finditer(text):
+        start, prefix = match.start(), match.group(1)
+        fixed = prefix.replace("t", "f").replace("T", "F")
+        candidate = text[:start] + fixed + text[start + len(fixed):]
+        if _starts_fstring_at(candidate, start):
+            text = candidate
+            templates.add(start)
     if not templates:
         return None
     offset = _offsets(text)
-    if _mixes_templates(tokens, lambda token: offset(token.start) in templates):
+    if _mixes_templates(_tokens(text), lambda token: offset(token.start) in templates):
         return None
     return text
 

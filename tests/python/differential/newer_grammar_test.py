@@ -32,6 +32,9 @@ CASES = [
     ('x = t"{f"a" "b"}" t""\n', True),  # ... and only within one level
     ('x = t"{t"{1}"}"\n', True),
     ('x=[t"a", "b"]\n', True),  # neighbours in a list are not a concatenation
+    ("tr'\\{{{1+\n1}'\n", True),  # 3.13 cannot even tokenize this before the rewrite
+    ("x = 't' 'a'\n", True),  # a quote, not a prefix, before the t
+    ("x = 't' \"t\" f'{t}'\n# t'\n", True),  # inside strings, fields and comments
     ('bt"x"\n', False),
     ('x = t "a"\n', False),  # a name and a string, not a prefix
     ("t = 1\nprint(t)\n", True),
