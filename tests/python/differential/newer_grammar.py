@@ -49,7 +49,7 @@ def parenthesize_except(text, error):
     first = clause[-1] + 1
     if first < len(tokens) and tokens[first].string == "*":
         first += 1
-    depth, last, commas = 0, first, 0
+    depth, last, commas, starred = 0, first, 0, False
     while last < len(tokens):
         token = tokens[last]
         if token.type == tokenize.OP and token.string in _OPENING:
@@ -58,10 +58,15 @@ def parenthesize_except(text, error):
             depth -= 1
         elif depth == 0 and (token.string in (":", "as") or token.type == tokenize.NEWLINE):
             break
+        # An item may not be starred there, though it may inside the parentheses we would add.
+        item_start = last == first or tokens[last - 1].string == ","
+        starred |= depth == 0 and item_start and token.string in ("*", "**")
         commas += depth == 0 and token.string == ","
         last += 1
     if last >= len(tokens) or tokens[last].string != ":" or last == first or not commas:
         return None  # `except A, B as e:` is an error in the newer grammar too
+    if starred:
+        return None
     if error.msg != _EXCEPT_LIST_ERROR and not tokens[first].start <= at <= tokens[last].start:
         return None  # a plain syntax error elsewhere, e.g. in the handler's body
     offset = _offsets(text)
@@ -101,6 +106,8 @@ def _starts_fstring_at(text, offset):
     to_offset = _offsets(text)
     try:
         for token in tokenize.generate_tokens(io.StringIO(text).readline):
+            if token.type in (tokenize.INDENT, tokenize.DEDENT):
+                continue  # may sit at the same offset, before the token
             at = to_offset(token.start)
             if at >= offset:
                 return at == offset and token.type == tokenize.FSTRING_START

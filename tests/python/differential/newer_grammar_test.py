@@ -18,6 +18,9 @@ CASES = [
     ("try:\n  pass\nexcept A,:\n  pass\n", True),  # a one-tuple, as in any expression list
     ("try:\n  pass\nexcept* A, B,:\n  pass\n", True),
     ("try:\n  pass\nexcept A, as e:\n  pass\n", False),
+    ("try:\n  pass\nexcept* *A, B:\n  pass\n", False),  # no starred items, unlike in (...)
+    ("try:\n  pass\nexcept A, *B:\n  pass\n", False),
+    ("try:\n  pass\nexcept A, f(*B):\n  pass\n", True),
     ("try:\n  pass\nexcept A:\n  x = 1,,\n", False),  # an error in the body stays one
     # Template strings.
     ('x = t"a{b!r:>{w}}"\n', True),
@@ -33,6 +36,7 @@ CASES = [
     ('x = t"{t"{1}"}"\n', True),
     ('x=[t"a", "b"]\n', True),  # neighbours in a list are not a concatenation
     ("tr'\\{{{1+\n1}'\n", True),  # 3.13 cannot even tokenize this before the rewrite
+    ("def f():\n    \\\ntr'''doc'''\n", True),  # a joined line's indent at the prefix
     ("x = 't' 'a'\n", True),  # a quote, not a prefix, before the t
     ("x = 't' \"t\" f'{t}'\n# t'\n", True),  # inside strings, fields and comments
     ('bt"x"\n', False),
