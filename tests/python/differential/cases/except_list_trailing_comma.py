@@ -1,0 +1,5 @@
+# Unparenthesised exception lists allow a trailing comma.
+try:
+    pass
+except A, B,:
+    pass

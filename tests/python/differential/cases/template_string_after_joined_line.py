@@ -1,0 +1,4 @@
+# A template string right after a joined line.
+def f():
+    \
+tr"""doc"""
