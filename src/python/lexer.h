@@ -61,6 +61,8 @@ class Lexer {
   bool fstring_field_delimiter();
   // lexer_numbers.cpp
   bool lex_number();
+  bool lex_prefixed_number();
+  bool lex_decimal_number();
   bool number_end(uint32_t start);
 
   char peek(uint32_t ahead = 0) const {

@@ -30,38 +30,48 @@ bool Lexer::number_end(uint32_t start) {
 }
 
 bool Lexer::lex_number() {
+  char c1 = peek(1) | 0x20;
+  if (peek() == '0' && (c1 == 'x' || c1 == 'o' || c1 == 'b')) return lex_prefixed_number();
+  return lex_decimal_number();
+}
+
+// 0x / 0o / 0b integers.
+bool Lexer::lex_prefixed_number() {
   uint32_t start = pos_;
   char c1 = peek(1) | 0x20;
-  if (peek() == '0' && (c1 == 'x' || c1 == 'o' || c1 == 'b')) {
-    pos_ += 2;
-    const char* what = c1 == 'x' ? "hexadecimal" : c1 == 'o' ? "octal" : "binary";
-    auto in_base = [&](char c) {
-      return c1 == 'x' ? is_hex(c) : c1 == 'o' ? (c >= '0' && c <= '7') : (c == '0' || c == '1');
-    };
-    bool any = false;
-    for (;;) {
-      if (peek() == '_') ++pos_;
-      if (!in_base(peek())) break;
-      while (in_base(peek())) ++pos_;
-      any = true;
-      if (peek() != '_') break;
-    }
-    if (!any && c1 != 'x' && is_digit(peek())) {
-      return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
-                  std::string("invalid digit '") + peek() + "' in " + what + " literal");
-    }
-    if (!any || src_[pos_ - 1] == '_') {
-      return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
-                  std::string("invalid ") + what + " literal");
-    }
-    if (is_digit(peek())) {
-      return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
-                  std::string("invalid digit '") + peek() + "' in " + what + " literal");
-    }
-    if (!number_end(start)) return false;
-    emit(TokenKind::Number, start);
-    return true;
+  pos_ += 2;
+  const char* what = c1 == 'x' ? "hexadecimal" : c1 == 'o' ? "octal" : "binary";
+  auto in_base = [&](char c) {
+    return c1 == 'x' ? is_hex(c) : c1 == 'o' ? (c >= '0' && c <= '7') : (c == '0' || c == '1');
+  };
+  bool any = false;
+  for (;;) {
+    if (peek() == '_') ++pos_;
+    if (!in_base(peek())) break;
+    while (in_base(peek())) ++pos_;
+    any = true;
+    if (peek() != '_') break;
   }
+  if (!any && c1 != 'x' && is_digit(peek())) {
+    return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
+                std::string("invalid digit '") + peek() + "' in " + what + " literal");
+  }
+  if (!any || src_[pos_ - 1] == '_') {
+    return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
+                std::string("invalid ") + what + " literal");
+  }
+  if (is_digit(peek())) {
+    return fail(ParseErrorKind::InvalidNumber, start, pos_ + 1,
+                std::string("invalid digit '") + peek() + "' in " + what + " literal");
+  }
+  if (!number_end(start)) return false;
+  emit(TokenKind::Number, start);
+  return true;
+}
+
+// Decimal integers, floats and imaginary numbers.
+bool Lexer::lex_decimal_number() {
+  uint32_t start = pos_;
   // Digits with single underscores between them; false on a dangling underscore.
   auto digits = [&]() {
     for (;;) {

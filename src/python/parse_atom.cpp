@@ -174,62 +174,68 @@ Expr* Parser::parse_brace() {
   uint32_t start = bump().start;
   size_t mark = stack_.size();
   if (eat(TokenKind::RBrace)) return node<Dict>(start);
-  bool is_dict = false;
-  if (at(TokenKind::DoubleStar)) {
-    bump();
+  if (eat(TokenKind::DoubleStar)) {
     Expr* v = parse_bitwise_or();
     if (!v) return nullptr;
-    stack_.push_back(nullptr);
-    stack_.push_back(v);
     if (at(TokenKind::For) || (at(TokenKind::Async) && peek().kind == TokenKind::For)) {
       return syntax_error(v->range, "dict unpacking cannot be used in dict comprehension");
     }
-    is_dict = true;
-  } else {
-    bool walrus = at(TokenKind::Name) && peek().kind == TokenKind::ColonEqual;
-    Expr* first = parse_star_named_expression();
-    if (!first) return nullptr;
-    if (at(TokenKind::Colon) && !walrus && first->kind != NodeKind::Starred) {
-      bump();
-      Expr* v = parse_expression();
-      if (!v) return nullptr;
-      if (at(TokenKind::For) || (at(TokenKind::Async) && peek().kind == TokenKind::For)) {
-        auto* d = arena_.make<DictComp>();
-        d->kind = NodeKind::DictComp;
-        d->key = first;
-        d->value = v;
-        if (!parse_comprehension_clauses(&d->generators) || !expect(TokenKind::RBrace)) {
-          return nullptr;
-        }
-        d->range = {start, prev_end()};
-        return d;
-      }
+    stack_.push_back(nullptr);
+    stack_.push_back(v);
+    return parse_dict_rest(start, mark);
+  }
+  // `{a := 1}` is a set; a walrus may not be a dict key without brackets.
+  bool walrus = at(TokenKind::Name) && peek().kind == TokenKind::ColonEqual;
+  Expr* first = parse_star_named_expression();
+  if (!first) return nullptr;
+  bool comprehension = false;
+  if (at(TokenKind::Colon) && !walrus && first->kind != NodeKind::Starred) {
+    bump();
+    Expr* v = parse_expression();
+    if (!v) return nullptr;
+    if (!at(TokenKind::For) && !(at(TokenKind::Async) && peek().kind == TokenKind::For)) {
       stack_.push_back(first);
       stack_.push_back(v);
-      is_dict = true;
-    } else if (at(TokenKind::For) || (at(TokenKind::Async) && peek().kind == TokenKind::For)) {
-      if (first->kind == NodeKind::Starred) {
-        return syntax_error(first->range, "iterable unpacking cannot be used in comprehension");
-      }
-      auto* s = arena_.make<SetComp>();
-      s->kind = NodeKind::SetComp;
-      s->elt = first;
-      if (!parse_comprehension_clauses(&s->generators) || !expect(TokenKind::RBrace)) {
-        return nullptr;
-      }
-      s->range = {start, prev_end()};
-      return s;
-    } else {
-      stack_.push_back(first);
+      return parse_dict_rest(start, mark);
     }
+    auto* d = arena_.make<DictComp>();
+    d->kind = NodeKind::DictComp;
+    d->key = first;
+    d->value = v;
+    if (!parse_comprehension_clauses(&d->generators) || !expect(TokenKind::RBrace)) {
+      return nullptr;
+    }
+    d->range = {start, prev_end()};
+    return d;
   }
-  while (eat(TokenKind::Comma) && !at(TokenKind::RBrace)) {
-    if (!is_dict) {
+  comprehension = at(TokenKind::For) || (at(TokenKind::Async) && peek().kind == TokenKind::For);
+  if (!comprehension) {
+    stack_.push_back(first);
+    while (eat(TokenKind::Comma) && !at(TokenKind::RBrace)) {
       Expr* e = parse_star_named_expression();
       if (!e) return nullptr;
       stack_.push_back(e);
-      continue;
     }
+    if (!expect(TokenKind::RBrace)) return nullptr;
+    auto* set = node<Set>(start);
+    set->elts = take<Expr>(stack_, mark);
+    return set;
+  }
+  if (first->kind == NodeKind::Starred) {
+    return syntax_error(first->range, "iterable unpacking cannot be used in comprehension");
+  }
+  auto* c = arena_.make<SetComp>();
+  c->kind = NodeKind::SetComp;
+  c->elt = first;
+  if (!parse_comprehension_clauses(&c->generators) || !expect(TokenKind::RBrace)) return nullptr;
+  c->range = {start, prev_end()};
+  return c;
+}
+
+// The items after a dict's first (already on the stack as key, value; a nullptr key for
+// `**m`), then the closing brace.
+Expr* Parser::parse_dict_rest(uint32_t start, size_t mark) {
+  while (eat(TokenKind::Comma) && !at(TokenKind::RBrace)) {
     Expr* key = nullptr;
     Expr* value = nullptr;
     if (eat(TokenKind::DoubleStar)) {
@@ -242,11 +248,6 @@ Expr* Parser::parse_brace() {
     stack_.push_back(value);
   }
   if (!expect(TokenKind::RBrace)) return nullptr;
-  if (!is_dict) {
-    auto* s = node<Set>(start);
-    s->elts = take<Expr>(stack_, mark);
-    return s;
-  }
   auto* d = node<Dict>(start);
   size_t n = (stack_.size() - mark) / 2;
   auto* keys = static_cast<Expr**>(arena_.allocate(sizeof(Expr*) * n * 2, alignof(Expr*)));

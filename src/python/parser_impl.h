@@ -177,6 +177,7 @@ class Parser {
   Expr* parse_paren();
   Expr* parse_list();
   Expr* parse_brace();
+  Expr* parse_dict_rest(uint32_t start, size_t mark);
   bool parse_comprehension_clauses(std::span<Comprehension* const>* out);
   Expr* parse_number(const Token& t);
 
