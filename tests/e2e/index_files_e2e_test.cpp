@@ -96,6 +96,7 @@ TEST_F(IndexFilesE2E, ServesUnchangedFilesFromTheCache) {
   const std::string later_a =
       file_json(a, R"(,"isStub":true,"mtime":170.9,"size":10,"moduleName":"m")");
   const std::string plain_b = file_json(b, R"(,"isStub":true)");
+  const std::string keyed_b = file_json(b, R"(,"isStub":true,"mtime":1,"size":1)");
   const RunResult r = run_session(
       frame(initialize_request(1)) +
       frame(request("2", "indexFiles", R"({"files":[)" + keyed_a + "]}")) +
@@ -105,9 +106,12 @@ TEST_F(IndexFilesE2E, ServesUnchangedFilesFromTheCache) {
       // A changed flag is another entry.
       frame(request("4", "indexFiles",
                     R"({"files":[)" + file_json(a, R"(,"mtime":170,"size":10)") + "]}")) +
-      frame(request("5", "indexFiles", R"({"files":[]})")));
+      frame(request("5", "indexFiles", R"({"files":[]})")) +
+      // The cache is read before this request stores anything: both copies are indexed.
+      frame(request("6", "indexFiles", R"({"files":[)" + keyed_b + "," + keyed_b + "]}")) +
+      frame(request("7", "indexFiles", R"({"files":[)" + keyed_b + "]}")));
   const auto bodies = r.bodies();
-  ASSERT_EQ(bodies.size(), 6u);
+  ASSERT_EQ(bodies.size(), 8u);
   const std::string x =
       R"(","privateOrProtected":false,"symbols":[{"kind":13,"name":"x","visibilityFlags":1}]})";
   const std::string y =
@@ -125,6 +129,13 @@ TEST_F(IndexFilesE2E, ServesUnchangedFilesFromTheCache) {
                 R"(","privateOrProtected":false,"symbols":[]}]}})");
   EXPECT_EQ(without_elapsed(bodies[4]),
             R"({"jsonrpc":"2.0","id":5,"result":{"elapsedMs":N,"results":[]}})");
+  EXPECT_EQ(without_elapsed(bodies[5]),
+            R"({"jsonrpc":"2.0","id":6,"result":{"elapsedMs":N,"results":[{"path":")" + b + y +
+                R"(,{"path":")" + b + y + "]}}");
+  EXPECT_EQ(without_elapsed(bodies[6]),
+            R"({"jsonrpc":"2.0","id":7,"result":{"cacheHits":1,"elapsedMs":N,"results":[)"
+            R"({"cached":true,"path":")" +
+                b + y + "]}}");
   EXPECT_TRUE(std::regex_search(
       r.err, std::regex(R"(Indexed 3 files in \d+ms \(2 cache hits, 1 indexed\))")));
   EXPECT_TRUE(std::regex_search(
