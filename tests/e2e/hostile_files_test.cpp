@@ -107,7 +107,7 @@ std::vector<NestedCase> nested_cases() {
       {"conditional_100000", x + repeat("a if b else ", 100000) + "c\n",
        parse_error("TooDeeplyNested", expr, 12020, 12021)},
       {"fstrings_1000", x + repeat("f\"{", 1000) + "1" + repeat("}\"", 1000) + "\n",
-       parse_error("InvalidFString", R"(message: "too many nested f-strings")", 470, 472)},
+       parse_error("InvalidFString", R"(message: "too many nested f-strings")", 467, 469)},
       {"pattern_10000",
        a + "match x:\n case " + repeat("[", 10000) + repeat("]", 10000) + ": x = 1\n",
        parse_error("TooManyNestedParentheses", R"(message: "too many nested parentheses")", 231,
