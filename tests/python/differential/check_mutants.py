@@ -234,9 +234,22 @@ def join_lines(rng, window):
     return _edit(window.text, at, at + 1, " "), f"line {window.text.count(chr(10), 0, at) + 1} joined"
 
 
+def change_line_ends(rng, window):
+    # Every later edit then runs on `\r\n` or bare `\r` lines, inside strings too.
+    ending = rng.choice(["\r\n", "\r"])
+    return window.text.replace("\n", ending), f"line ends -> {ending!r}"
+
+
+def insert_whitespace(rng, window):
+    start = _token(rng, window)[0]
+    space = rng.choice(["\t", "\f", "\\\n", " \\\n", "\x0b", "\u00a0"])
+    return (_edit(window.text, start, start, space),
+            f"inserted {space!r} at {_line_col(window.text, start)}")
+
+
 MUTATIONS = [delete_token, duplicate_token, swap_tokens, drop_bracket_or_colon, insert_keyword,
              reindent_line, delete_character, replace_token, insert_token, change_string_prefix,
-             break_line, join_lines]
+             break_line, join_lines, change_line_ends, insert_whitespace]
 
 
 def snippet_windows():

@@ -140,4 +140,7 @@ def template_strings_as_fstrings(text):
 
 def rewrite(text, error):
     """The Python 3.13 equivalent of text that the oracle rejected with `error`, or None."""
+    # CPython reads `\r\n` and `\r` as `\n` before anything else; the tokenize module, which
+    # locates the edits here, splits lines at `\n` only.
+    text = text.replace("\r\n", "\n").replace("\r", "\n")
     return parenthesize_except(text, error) or template_strings_as_fstrings(text)

@@ -14,6 +14,7 @@ CASES = [
     ("try:\n  pass\nexcept A, B as e:\n  pass\n", False),  # `as` still needs parentheses
     ("try:\n  pass\nexcept (A), B:\n  pass\nexcept C, D:\n  pass\n", True),  # two clauses
     ("try:\n  pass\nexcept A, \\\n B  :\n  pass\n", True),  # a continued line
+    ("try:\r  pass\rexcept A, B:\r  pass\r", True),  # old Mac line ends
     ("try:\n  pass\nexcept A, B:\n", False),  # the block is still required
     ("try:\n  pass\nexcept A,:\n  pass\n", True),  # a one-tuple, as in any expression list
     ("try:\n  pass\nexcept* A, B,:\n  pass\n", True),
@@ -38,6 +39,7 @@ CASES = [
     ("tr'\\{{{1+\n1}'\n", True),  # 3.13 cannot even tokenize this before the rewrite
     ("def f():\n    \\\ntr'''doc'''\n", True),  # a joined line's indent at the prefix
     ("x = 't' 'a'\n", True),  # a quote, not a prefix, before the t
+    ("x = 1\rx = t'{x}'\r", True),  # old Mac line ends
     ("x = 't' \"t\" f'{t}'\n# t'\n", True),  # inside strings, fields and comments
     ('bt"x"\n', False),
     ('x = t "a"\n', False),  # a name and a string, not a prefix
