@@ -206,6 +206,47 @@ TEST(HostileFiles, PathsThatCannotBeRead) {
                 "]"));
 }
 
+// Import cycles and chains far longer than any bound, in cross-file mode: a module that
+// star-imports itself, two that star-import each other, and 2,000-module chains of star
+// imports and of re-exported names that close into a cycle. Each request must end with one
+// result per file; a chain past the resolution depth drops its name.
+TEST(HostileFiles, ImportCyclesEnd) {
+  TempDir dir;
+  const int chain = 2000;
+  for (int i = 0; i < chain; ++i) {
+    const std::string next = std::to_string((i + 1) % chain);
+    dir.write("s" + std::to_string(i) + ".py",
+              "from s" + next + " import *\nv" + std::to_string(i) + " = 1\n");
+    dir.write("a" + std::to_string(i) + ".pyi", "from a" + next + " import x as x\n");
+  }
+  const std::string self = dir.write("selfstar.pyi", "from selfstar import *\n");
+  const std::string p = dir.write("p.pyi", "from q import *\n");
+  dir.write("q.pyi", "from p import *\n");
+  const std::string s0 = dir.file("s0.py");
+  const std::string a0 = dir.file("a0.pyi");
+  const std::string search = R"(,"searchPaths":{"extraPaths":[],"workspaceRoots":[)" +
+                             json_string(dir.path().string()) + R"(],"sitePackagesPaths":[]})";
+  for (bool parallel : {false, true}) {
+    const RunResult r =
+        run_limited(frame(initialize_with(parallel, true)) +
+                    frame(request("2", "indexFiles",
+                                  R"({"files":[{"path":)" + json_string(s0) +
+                                      R"(,"includeAllSymbols":true},{"path":)" + json_string(a0) +
+                                      R"(},{"path":)" + json_string(self) + R"(},{"path":)" +
+                                      json_string(p) + "}]" + search + "}")));
+    EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+    const std::string reply = index_reply(r);
+    // s0 exports its own name and the one its star import brings in; the order is the
+    // hash table's.
+    EXPECT_THAT(reply, HasSubstr(R"({"kind":13,"name":"v0","visibilityFlags":1})"));
+    EXPECT_THAT(reply,
+                HasSubstr(R"({"alias":{"kind":13,"moduleUri":)" + json_string(dir.file("s1.py")) +
+                          R"(,"originalName":"v1"},"kind":2,"name":"v1","visibilityFlags":1})"));
+    EXPECT_THAT(reply, HasSubstr("]}," + result_text(a0, "") + "," + result_text(self, "") + "," +
+                                 result_text(p, "") + "]"));
+  }
+}
+
 struct BatchCase {
   const char* name;
   bool parallel;
