@@ -146,7 +146,19 @@ bool Lexer::lex_fstring_literal() {
         continue;
       }
       flush();
-      if (in_format) modes_.back().had_field = true;
+      if (in_format) {
+        // Fields nest inside format specifiers at most two deep within one f-string (a
+        // brace read as a bracket, after a line break ended the specifier, does not count).
+        int depth = 0;
+        for (auto it = modes_.rbegin(); it != modes_.rend() && it->mode != Mode::FString; ++it) {
+          depth += it->mode == Mode::FormatSpec;
+        }
+        if (depth >= 3) {
+          return fail(ParseErrorKind::InvalidFString, pos_, pos_ + 1,
+                      "f-string: expressions nested too deeply");
+        }
+        modes_.back().had_field = true;
+      }
       if (!open_bracket('{')) return false;
       uint32_t brace = pos_++;
       emit(TokenKind::LBrace, brace);

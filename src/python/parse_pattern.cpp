@@ -216,7 +216,8 @@ Pattern* Parser::parse_closed_pattern() {
       return s;
     }
     case TokenKind::Name: {
-      if (peek().kind != TokenKind::Dot && peek().kind != TokenKind::LPar) {
+      // `_` is the wildcard before anything else, so `_.a` and `_(...)` are errors.
+      if (text(cur()) == "_" || (peek().kind != TokenKind::Dot && peek().kind != TokenKind::LPar)) {
         const Token& t = bump();
         auto* a = node<MatchAs>(start);
         std::string_view name = identifier(t);

@@ -174,7 +174,7 @@ bool Parser::parse_fstring(StringParts& parts) {
       bump();
     } else if (t.kind == TokenKind::LBrace) {
       std::string_view debug;
-      Expr* field = parse_fstring_field(is_template, raw, 0, &debug);
+      Expr* field = parse_fstring_field(is_template, raw, &debug);
       if (!field) return false;
       if (!debug.empty()) {
         if (!parts.pending_any) parts.pending_start = t.start;
@@ -199,12 +199,8 @@ bool Parser::parse_fstring(StringParts& parts) {
   }
 }
 
-Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::string_view* debug) {
+Expr* Parser::parse_fstring_field(bool is_template, bool raw, std::string_view* debug) {
   const Token& open = bump();
-  if (depth > 2) {
-    return syntax_error(TextRange{open.start, open.end}, "f-string: expressions nested too deeply",
-                        ParseErrorKind::InvalidFString);
-  }
   if (at(TokenKind::RBrace)) {
     return syntax_error(cur(), "f-string: valid expression required before '}'");
   }
@@ -243,7 +239,7 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::st
   }
   Expr* format = nullptr;
   if (eat(TokenKind::Colon)) {
-    if (!(format = parse_format_spec(raw, depth + 1))) return nullptr;
+    if (!(format = parse_format_spec(raw))) return nullptr;
   }
   if (!at(TokenKind::RBrace)) return unexpected("'}'");
   bump();
@@ -263,7 +259,7 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, int depth, std::st
   return f;
 }
 
-Expr* Parser::parse_format_spec(bool raw, int depth) {
+Expr* Parser::parse_format_spec(bool raw) {
   uint32_t start = cur().start;
   StringParts parts;
   parts.pending_start = start;
@@ -276,7 +272,7 @@ Expr* Parser::parse_format_spec(bool raw, int depth) {
     } else if (t.kind == TokenKind::LBrace) {
       std::string_view debug;
       // A format specifier is formatted right away, even in a template: its fields are plain.
-      Expr* field = parse_fstring_field(false, raw, depth, &debug);
+      Expr* field = parse_fstring_field(false, raw, &debug);
       if (!field) return nullptr;
       parts.pending.append(debug);
       if (!parts.pending.empty()) {

@@ -185,9 +185,9 @@ class Parser {
   Expr* parse_strings();
   struct StringParts;
   bool parse_fstring(StringParts& parts);
-  Expr* parse_fstring_field(bool is_template, bool raw, int depth, std::string_view* debug);
+  Expr* parse_fstring_field(bool is_template, bool raw, std::string_view* debug);
   bool decode_middle(const Token& t, bool raw, std::string& out);
-  Expr* parse_format_spec(bool raw, int depth);
+  Expr* parse_format_spec(bool raw);
   bool decode_literal(const Token& t, std::string& out, bool* bytes);
 
   // ---- Targets (parse_target.cpp) ----

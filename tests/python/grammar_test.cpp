@@ -127,6 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
                     GrammarCase{"match x:\n case a as b as c: pass", false},
                     GrammarCase{"match x:\n case f'{y}': pass", true},
                     GrammarCase{"match x:\n case -y: pass", false},
+                    // `_` is the wildcard before it can start a class or a dotted value.
+                    GrammarCase{"match x:\n case _(1): pass", false},
+                    GrammarCase{"match x:\n case _.a: pass", false},
+                    GrammarCase{"match x:\n case a._: pass", true},
                     GrammarCase{"match x:\n pass", false},
                     GrammarCase{"match x:\n case 1:\n  pass\n pass", false},
                     GrammarCase{"match -x:\n case 1: pass", true}, GrammarCase{"match - x", true},
@@ -137,7 +141,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(GrammarCase{"f'{x!r=}'", false}, GrammarCase{"f'{x=!r:>4}'", true},
                     GrammarCase{"f'{x! r}'", false}, GrammarCase{"f'{}'", false},
                     GrammarCase{"f'{lambda x: 1}'", false}, GrammarCase{"f'{(lambda x: 1)}'", true},
-                    GrammarCase{"f'{x:{y:{z}}}'", true}, GrammarCase{"f'{*a,}'", true},
+                    GrammarCase{"f'{x:{y:{z}}}'", true}, GrammarCase{"f'{x:{y:{z:{w}}}}'", false},
+                    // After a line break ends the specifier, braces are brackets: no nesting.
+                    GrammarCase{"f'{1:\n{2:{3:{4}}}}'", true}, GrammarCase{"f'{*a,}'", true},
                     GrammarCase{"f'{yield}'", true}, GrammarCase{"f'{\"a\"}'", true},
                     GrammarCase{"f'{x:a\nb}'", false}, GrammarCase{"f'{x:a\n}'", true},
                     GrammarCase{"f'''{x:a\nb}'''", true}, GrammarCase{"'a' b'b'", false},
