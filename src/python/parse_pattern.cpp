@@ -231,44 +231,10 @@ Pattern* Parser::parse_closed_pattern() {
       v->value = e;
       return v;
     }
-    case TokenKind::LPar: {
-      bump();
-      if (eat(TokenKind::RPar)) return node<MatchSequence>(start);
-      Pattern* p = parse_maybe_star_pattern();
-      if (!p) return nullptr;
-      if (at(TokenKind::Comma)) {
-        size_t mark = stack_.size();
-        stack_.push_back(p);
-        while (eat(TokenKind::Comma) && !at(TokenKind::RPar)) {
-          Pattern* q = parse_maybe_star_pattern();
-          if (!q) return nullptr;
-          stack_.push_back(q);
-        }
-        if (!expect(TokenKind::RPar)) return nullptr;
-        auto* s = node<MatchSequence>(start);
-        s->patterns = take<Pattern>(stack_, mark);
-        return s;
-      }
-      if (!expect(TokenKind::RPar)) return nullptr;
-      if (p->kind == NodeKind::MatchStar) {
-        return syntax_error(p->range, "star pattern must be inside a sequence");
-      }
-      return p;
-    }
-    case TokenKind::LSqb: {
-      bump();
-      size_t mark = stack_.size();
-      while (!at(TokenKind::RSqb)) {
-        Pattern* q = parse_maybe_star_pattern();
-        if (!q) return nullptr;
-        stack_.push_back(q);
-        if (!eat(TokenKind::Comma)) break;
-      }
-      if (!expect(TokenKind::RSqb)) return nullptr;
-      auto* s = node<MatchSequence>(start);
-      s->patterns = take<Pattern>(stack_, mark);
-      return s;
-    }
+    case TokenKind::LPar:
+      return parse_sequence_pattern(TokenKind::RPar, start);
+    case TokenKind::LSqb:
+      return parse_sequence_pattern(TokenKind::RSqb, start);
     case TokenKind::LBrace:
       return parse_mapping_pattern();
     default:
@@ -281,6 +247,33 @@ Pattern* Parser::parse_closed_pattern() {
   auto* v = node<MatchValue>(start);
   v->value = lit;
   return v;
+}
+
+// `[...]` is always a sequence; `(...)` is one only when empty or holding a comma, otherwise
+// it merely groups a pattern.
+Pattern* Parser::parse_sequence_pattern(TokenKind close, uint32_t start) {
+  bump();
+  size_t mark = stack_.size();
+  bool comma = false;
+  while (!at(close)) {
+    Pattern* q = parse_maybe_star_pattern();
+    if (!q) return nullptr;
+    stack_.push_back(q);
+    if (!eat(TokenKind::Comma)) break;
+    comma = true;
+  }
+  if (!expect(close)) return nullptr;
+  if (close == TokenKind::RPar && !comma && stack_.size() == mark + 1) {
+    auto* group = static_cast<Pattern*>(stack_.back());
+    stack_.pop_back();
+    if (group->kind == NodeKind::MatchStar) {
+      return syntax_error(group->range, "star pattern must be inside a sequence");
+    }
+    return group;
+  }
+  auto* s = node<MatchSequence>(start);
+  s->patterns = take<Pattern>(stack_, mark);
+  return s;
 }
 
 Pattern* Parser::parse_mapping_pattern() {
