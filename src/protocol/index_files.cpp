@@ -122,6 +122,29 @@ void append_json(std::string& out, const IndexFilesResult& result) {
   out.append("]}");
 }
 
+std::string to_json_text(const IndexFilesResult& result,
+                         std::span<const std::string> encoded_results) {
+  std::size_t bytes = 64;
+  for (const auto& piece : encoded_results) bytes += piece.size() + 1;
+  std::string out;
+  out.reserve(bytes);
+  out.push_back('{');
+  if (result.cache_hits > 0) {
+    out.append(R"("cacheHits":)");
+    append_u64(out, result.cache_hits);
+    out.push_back(',');
+  }
+  out.append(R"("elapsedMs":)");
+  append_u64(out, result.elapsed_ms);
+  out.append(R"(,"results":[)");
+  for (std::size_t i = 0; i < encoded_results.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    out.append(encoded_results[i]);
+  }
+  out.append("]}");
+  return out;
+}
+
 std::string to_json_text(const IndexFilesResult& result) {
   std::string out;
   // Roughly 60 bytes per symbol and 80 per file: one allocation for most batches.

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -99,5 +100,9 @@ void append_json(std::string& out, const IndexedSymbol& symbol);
 void append_json(std::string& out, const FileIndexResult& result);
 void append_json(std::string& out, const IndexFilesResult& result);
 std::string to_json_text(const IndexFilesResult& result);
+// The same text with the results already encoded one by one (as append_json writes them), so a
+// large reply can be encoded on several threads; `result.results` is not read.
+std::string to_json_text(const IndexFilesResult& result,
+                         std::span<const std::string> encoded_results);
 
 }  // namespace korvane::protocol

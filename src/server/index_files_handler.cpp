@@ -1,10 +1,12 @@
 #include <chrono>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "indexer/cache.h"
 #include "indexer/indexer.h"
+#include "indexer/worker_pool.h"
 #include "log/log.h"
 #include "protocol/index_files.h"
 #include "server/server.h"
@@ -21,6 +23,16 @@ struct Pending {
   std::vector<FileToIndex> files;
   std::vector<std::size_t> positions;
 };
+
+// A large reply is most of the work left after a parallel batch; its results are encoded on
+// the pool too, each into its own piece.
+std::string encode(const protocol::IndexFilesResult& result, bool parallel) {
+  if (!parallel || result.results.size() < 2) return protocol::to_json_text(result);
+  std::vector<std::string> pieces(result.results.size());
+  worker_pool::parallel_for_each_index(
+      pieces.size(), [&](std::size_t i) { protocol::append_json(pieces[i], result.results[i]); });
+  return protocol::to_json_text(result, pieces);
+}
 
 }  // namespace
 
@@ -86,7 +98,7 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   KLOG_INFO(kLogTarget, "Indexed {} files in {}ms ({} cache hits, {} indexed)",
             result.results.size(), result.elapsed_ms, cache_hits,
             result.results.size() - cache_hits);
-  return json::Encoded{protocol::to_json_text(result)};
+  return json::Encoded{encode(result, parallel)};
 }
 
 }  // namespace korvane::server

@@ -154,8 +154,13 @@ TEST(WriteIndexFilesResult, MembersInWireOrderAndAbsentOnesLeftOut) {
             R"({"cached":true,"error":"Failed to read file: x","path":"b\t\"c\".py",)"
             R"("privateOrProtected":false,"symbols":[]}]})");
   result.cache_hits = 1;
+  // Results encoded one by one assemble into the same text.
+  std::vector<std::string> pieces(result.results.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) append_json(pieces[i], result.results[i]);
+  EXPECT_EQ(to_json_text(result, pieces), to_json_text(result));
   result.results.clear();
   EXPECT_EQ(to_json_text(result), R"({"cacheHits":1,"elapsedMs":7,"results":[]})");
+  EXPECT_EQ(to_json_text(result, {}), to_json_text(result));
 }
 
 }  // namespace
