@@ -54,6 +54,7 @@ class Lexer {
   bool close_bracket(char c);
   // lexer_indent.cpp
   bool at_line_start();
+  bool measure_indent(uint32_t* col, uint32_t* alt);
   bool finish();
   // lexer_strings.cpp
   bool lex_string(uint32_t start, uint32_t quote_pos, uint8_t flags, bool fstring);

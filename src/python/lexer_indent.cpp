@@ -3,46 +3,51 @@
 
 namespace korvane::python {
 
-// Measures the indentation of the next non-blank line and emits INDENT/DEDENT. Tabs advance
-// to the next multiple of 8; `alt` counts every tab as one column, so a file whose block
-// structure changes with the tab size is caught as inconsistent.
+// Reads the indentation of one physical line: tabs advance to the next multiple of 8, while
+// `alt` counts every tab as one column, so a file whose block structure changes with the tab
+// size is caught as inconsistent. A backslash-newline inside the indentation joins the next
+// line; the column where the first one stood sets the indentation of what follows.
+bool Lexer::measure_indent(uint32_t* col_out, uint32_t* alt_out) {
+  uint32_t col = 0, alt = 0, cont_col = 0, cont_alt = 0;
+  for (;; ++pos_) {
+    char c = peek();
+    if (c == ' ') {
+      ++col, ++alt;
+    } else if (c == '\t') {
+      col = (col / 8 + 1) * 8, ++alt;
+    } else if (c == '\f') {
+      col = alt = 0;
+    } else if (c == '\\') {
+      if (!cont_col) cont_col = col, cont_alt = alt;
+      uint32_t bs = pos_;
+      char n = peek(1);
+      if (n != '\n' && n != '\r') {
+        return fail(ParseErrorKind::InvalidLineContinuation, bs, bs + 1,
+                    pos_ + 1 >= src_.size() ? "unexpected EOF while parsing"
+                                            : "unexpected character after line continuation "
+                                              "character");
+      }
+      pos_ += (n == '\r' && peek(2) == '\n') ? 2 : 1;
+      if (pos_ + 1 >= src_.size()) {
+        return fail(ParseErrorKind::InvalidLineContinuation, bs, pos_ + 1,
+                    "unexpected EOF while parsing");
+      }
+    } else {
+      break;
+    }
+  }
+  *col_out = cont_col ? cont_col : col;
+  *alt_out = cont_col ? cont_alt : alt;
+  return true;
+}
+
+// Measures the indentation of the next non-blank line and emits INDENT/DEDENT.
 bool Lexer::at_line_start() {
   line_start_ = false;
   uint32_t col = 0, alt = 0, start = pos_;
   for (;;) {
-    col = alt = 0;
     start = pos_;
-    // A backslash-newline inside the indentation joins the next line; the column where the
-    // first one stood sets the indentation of what follows.
-    uint32_t cont_col = 0, cont_alt = 0;
-    for (;; ++pos_) {
-      char c = peek();
-      if (c == ' ') {
-        ++col, ++alt;
-      } else if (c == '\t') {
-        col = (col / 8 + 1) * 8, ++alt;
-      } else if (c == '\f') {
-        col = alt = 0;
-      } else if (c == '\\') {
-        if (!cont_col) cont_col = col, cont_alt = alt;
-        uint32_t bs = pos_;
-        char n = peek(1);
-        if (n != '\n' && n != '\r') {
-          return fail(ParseErrorKind::InvalidLineContinuation, bs, bs + 1,
-                      pos_ + 1 >= src_.size() ? "unexpected EOF while parsing"
-                                              : "unexpected character after line continuation "
-                                                "character");
-        }
-        pos_ += (n == '\r' && peek(2) == '\n') ? 2 : 1;
-        if (pos_ + 1 >= src_.size()) {
-          return fail(ParseErrorKind::InvalidLineContinuation, bs, pos_ + 1,
-                      "unexpected EOF while parsing");
-        }
-      } else {
-        break;
-      }
-    }
-    if (cont_col) col = cont_col, alt = cont_alt;
+    if (!measure_indent(&col, &alt)) return false;
     if (at_end()) return true;
     char c = peek();
     if (c == '#') {
