@@ -20,6 +20,7 @@ import io
 import keyword
 import os
 import random
+import re
 import shutil
 import sys
 import sysconfig
@@ -79,7 +80,9 @@ def read_runs(path):
     except (SyntaxError, ValueError, RecursionError, MemoryError):
         return None
     runs = list(statement_runs(tree))
-    return (text.splitlines(keepends=True), runs) if runs else None
+    # Lines as CPython counts them: str.splitlines would also split at form feeds.
+    lines = re.findall(r"[^\r\n]*(?:\r\n|\r|\n|$)", text)
+    return (lines, runs) if runs else None
 
 
 def pick_window(rng, path, lines, runs):
