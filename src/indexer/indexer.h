@@ -8,7 +8,7 @@
 // them on many threads at once while the caller holds the Indexer mutex. Configuration changes
 // need exclusive access.
 //
-// The file-name and text skip rules, `determine_symbol_kind`, `convert_symbol` and
+// The file-name and text skip rules, `determine_symbol_kind`, `convert_declared_symbol` and
 // `dedup_symbols` are shared with the cross-file road; keep them free of per-call state.
 #pragma once
 
