@@ -271,25 +271,24 @@ bool Lexer::lex_name() {
   uint32_t start = pos_;
   uint8_t flags = 0;
   const size_t n = src_.size();
+  const char* p = src_.data();
   while (pos_ < n) {
-    char c = src_[pos_];
-    if (is_ascii_name_char(c)) {
-      ++pos_;
-      continue;
-    }
-    if (static_cast<unsigned char>(c) < 0x80) break;
-    int32_t i = static_cast<int32_t>(pos_);
+    // Most names are all ASCII: run through those bytes with a local index.
+    uint32_t i = pos_;
+    while (i < n && is_ascii_name_char(p[i])) ++i;
+    pos_ = i;
+    if (i >= n || static_cast<unsigned char>(p[i]) < 0x80) break;
+    int32_t next = static_cast<int32_t>(pos_);
     UChar32 cp;
-    U8_NEXT(reinterpret_cast<const uint8_t*>(src_.data()), i, static_cast<int32_t>(src_.size()),
-            cp);
+    U8_NEXT(reinterpret_cast<const uint8_t*>(p), next, static_cast<int32_t>(n), cp);
     bool ok = cp >= 0 && (pos_ == start ? is_identifier_start(static_cast<uint32_t>(cp))
                                         : is_identifier_continue(static_cast<uint32_t>(cp)));
     if (!ok) {
-      return fail(ParseErrorKind::InvalidCharacter, pos_, static_cast<uint32_t>(i),
-                  std::string(src_.substr(pos_, static_cast<uint32_t>(i) - pos_)));
+      return fail(ParseErrorKind::InvalidCharacter, pos_, static_cast<uint32_t>(next),
+                  std::string(src_.substr(pos_, static_cast<uint32_t>(next) - pos_)));
     }
     flags |= kNonAscii;
-    pos_ = static_cast<uint32_t>(i);
+    pos_ = static_cast<uint32_t>(next);
   }
   std::string_view text = src_.substr(start, pos_ - start);
   char next = peek();
