@@ -113,7 +113,7 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source) {
   // blocks, wastes little memory and costs few allocations.
   size_t estimate = tokens.size() * 24;
   auto arena = std::make_unique<Arena>(std::max<size_t>(estimate, 256),
-                                       std::clamp<size_t>(estimate / 8, 1024, 1u << 20));
+                                       std::clamp<size_t>(estimate / 16, 1024, 1u << 20));
   Parser parser(source, tokens, lexer.error(), *arena);
   StmtList body;
   if (!parser.parse_file(&body)) return Unexpected(std::move(parser.error()));
