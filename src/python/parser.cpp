@@ -49,8 +49,17 @@ Failed Parser::unexpected(std::string_view expected) {
     case TokenKind::EndOfFile:
       error_.found = std::string(token_kind_text(t.kind));
       break;
-    default:
-      error_.found = std::string(text(t));
+    default: {
+      // A long token (a docstring) is cut so the message stays one readable line.
+      std::string_view found = text(t);
+      if (found.size() > 40) {
+        size_t cut = 37;
+        while (cut > 0 && (static_cast<unsigned char>(found[cut]) & 0xC0) == 0x80) --cut;
+        error_.found = std::string(found.substr(0, cut)) + "...";
+      } else {
+        error_.found = std::string(found);
+      }
+    }
   }
   error_.kind = ParseErrorKind::UnexpectedToken;
   error_.expected = std::string(expected);

@@ -46,6 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "InvalidLineContinuation { message: \"unexpected character after line "
                   "continuation character\" }",
                   {6, 7}},
+        ErrorCase{"x = 1 '''a very long string literal that goes on and on'''\n",
+                  "UnexpectedToken { expected: \"newline\", found: \"'''a very long string "
+                  "literal that go...\" }",
+                  {6, 58}},
         ErrorCase{
             "print 'x'\n", "UnexpectedToken { expected: \"newline\", found: \"'x'\" }", {6, 9}},
         // A lexical error after a syntax error is not reached: the syntax error comes first.
