@@ -17,6 +17,21 @@ import differential
 TYPESHED_STUBS = "/usr/lib/python3/dist-packages/*-stubs"
 
 
+def corpus(given_roots):
+    """(paths, description): the given trees, or both libraries and the typeshed stubs."""
+    roots = given_roots or [differential.host_stdlib(), sysconfig.get_paths()["stdlib"]]
+    stub_roots = [] if given_roots else sorted(glob.glob(TYPESHED_STUBS))
+    paths, seen = [], set()
+    for root in roots + stub_roots:
+        for path in differential.python_files(root, (".py", ".pyi")):
+            real = os.path.realpath(path)
+            if real not in seen:
+                seen.add(real)
+                paths.append(path)
+    stubs = f" and {len(stub_roots)} stub packages" if stub_roots else ""
+    return paths, f"{len(paths)} files under {', '.join(dict.fromkeys(roots))}{stubs}"
+
+
 def main():
     differential.become_oracle()
     args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -26,17 +41,8 @@ def main():
     options = args.parse_args()
     os.makedirs(options.work_dir, exist_ok=True)
 
-    roots = options.root or [differential.host_stdlib(), sysconfig.get_paths()["stdlib"]]
-    stub_roots = [] if options.root else sorted(glob.glob(TYPESHED_STUBS))
-    paths, seen = [], set()
-    for root in roots + stub_roots:
-        for path in differential.python_files(root, (".py", ".pyi")):
-            real = os.path.realpath(path)
-            if real not in seen:
-                seen.add(real)
-                paths.append(path)
-    stubs = f" and {len(stub_roots)} stub packages" if stub_roots else ""
-    print(f"corpus: {len(paths)} files under {', '.join(dict.fromkeys(roots))}{stubs}", flush=True)
+    paths, description = corpus(options.root)
+    print(f"corpus: {description}", flush=True)
     if not paths:
         print("no files found")
         return 1

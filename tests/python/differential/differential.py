@@ -186,10 +186,12 @@ class ParseCheck:
     CRASH_REPORTS_SHOWN = 3
     CRASH_REPORT_LINES = 25
 
-    def __init__(self, executable, work_dir):
+    def __init__(self, executable, work_dir, options=()):
         self.executable = executable
         self.work_dir = work_dir
+        self.options = list(options)  # e.g. ["--dump"]: trees land in self.dumps
         self.verdicts = {}
+        self.dumps = {}
         self._pending = []
         self._process = None
         self._round = 0
@@ -208,8 +210,8 @@ class ParseCheck:
         # Files, not pipes: a chatty sanitizer cannot block the process on a full pipe.
         with open(self._file("input"), "rb") as stdin, open(self._file("output"), "wb") as out, \
                 open(self._file("stderr"), "wb") as err:
-            self._process = subprocess.Popen([self.executable, "--stdin"], stdin=stdin,
-                                             stdout=out, stderr=err)
+            self._process = subprocess.Popen([self.executable, *self.options, "--stdin"],
+                                             stdin=stdin, stdout=out, stderr=err)
 
     def _wait(self):
         """The exit code, or "hang" after killing a process that stopped making progress."""
@@ -266,6 +268,8 @@ class ParseCheck:
                 raise RuntimeError(f"parse_check answered for {fields[0]!r}, expected {expected!r}")
             if fields[1] == "ok":
                 self.verdicts[expected] = Verdict("ok", "")
+                if len(fields) > 2:
+                    self.dumps[expected] = fields[2]
             elif fields[1] == "error":
                 self.verdicts[expected] = Verdict("error", " ".join(fields[2:]))
             elif fields[1] == "not-utf8":

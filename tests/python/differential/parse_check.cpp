@@ -4,7 +4,7 @@
 //   find . -name '*.py' | parse_check --stdin
 //
 // One line per file, in input order:
-//   <path>\tok
+//   <path>\tok                          (`--dump`: <path>\tok\t<the tree's compact dump>)
 //   <path>\terror\t<kind_text>\t<start>..<end>
 //   <path>\tnot-utf8\t<message>        (the parser takes UTF-8 text only; nothing is parsed)
 //   <path>\tunreadable\t<message>
@@ -13,21 +13,24 @@
 //
 // Files are parsed on a thread with the stack of a oneTBB worker (4 MiB), where the indexer
 // parses: a parser that only survives hostile nesting on the 8 MiB main stack would still crash
-// the indexer. `--stack-size BYTES` (first argument) changes it.
+// the indexer. `--stack-size BYTES` changes it. Options come before the files or `--stdin`.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "python/ast_dump.h"
 #include "python/parser.h"
 #include "util/os_error.h"
 #include "util/result.h"
@@ -58,7 +61,7 @@ korvane::Result<std::string> read_whole_file(const std::string& path) {
 }
 
 // Returns false when the file could not be read.
-bool check_file(const std::string& path) {
+bool check_file(const std::string& path, bool dump_tree) {
   auto text = read_whole_file(path);
   std::string line;
   if (!text) {
@@ -67,7 +70,9 @@ bool check_file(const std::string& path) {
     line = fmt::format("{}\tnot-utf8\t{}\n", path, bad->message());
   } else {
     auto parsed = korvane::python::parse_module(*text);
-    if (parsed) {
+    if (parsed && dump_tree) {
+      line = fmt::format("{}\tok\t{}\n", path, korvane::python::dump(parsed->body()));
+    } else if (parsed) {
       line = fmt::format("{}\tok\n", path);
     } else {
       const auto& e = parsed.error();
@@ -83,31 +88,22 @@ bool check_file(const std::string& path) {
 constexpr size_t kWorkerStackBytes = size_t{4} << 20;
 
 struct Job {
-  int argc;
-  char** argv;
+  std::vector<std::string> paths;  // empty: read them from stdin
+  bool dump_tree = false;
   int status = 0;
 };
 
-int check_all(int argc, char** argv) {
-  bool all_read = true;
-  if (argc == 2 && std::string_view(argv[1]) == "--stdin") {
-    std::string path;
-    while (std::getline(std::cin, path)) {
-      if (!path.empty()) all_read &= check_file(path);
-    }
-  } else if (argc < 2 || std::string_view(argv[1]).starts_with("--")) {
-    std::fputs("usage: parse_check FILE...\n       parse_check --stdin  (one path per line)\n",
-               stderr);
-    return 2;
-  } else {
-    for (int i = 1; i < argc; ++i) all_read &= check_file(argv[i]);
-  }
-  return all_read ? 0 : 1;
-}
-
 void* run_job(void* arg) {
   auto* job = static_cast<Job*>(arg);
-  job->status = check_all(job->argc, job->argv);
+  bool all_read = true;
+  if (job->paths.empty()) {
+    std::string path;
+    while (std::getline(std::cin, path)) {
+      if (!path.empty()) all_read &= check_file(path, job->dump_tree);
+    }
+  }
+  for (const auto& path : job->paths) all_read &= check_file(path, job->dump_tree);
+  job->status = all_read ? 0 : 1;
   return nullptr;
 }
 
@@ -115,13 +111,30 @@ void* run_job(void* arg) {
 
 int main(int argc, char** argv) {
   size_t stack_bytes = kWorkerStackBytes;
-  if (argc >= 3 && std::string_view(argv[1]) == "--stack-size") {
-    stack_bytes = std::strtoull(argv[2], nullptr, 10);
-    argv[2] = argv[0];
-    argc -= 2;
-    argv += 2;
+  Job job;
+  bool from_stdin = false;
+  int i = 1;
+  for (; i < argc && std::string_view(argv[i]).starts_with("--"); ++i) {
+    std::string_view option = argv[i];
+    if (option == "--stack-size" && i + 1 < argc) {
+      stack_bytes = std::strtoull(argv[++i], nullptr, 10);
+    } else if (option == "--dump") {
+      job.dump_tree = true;
+    } else if (option == "--stdin") {
+      from_stdin = true;
+    } else {
+      from_stdin = false;
+      i = argc + 1;  // unknown option: show the usage
+    }
   }
-  Job job{argc, argv};
+  job.paths.assign(argv + std::min(i, argc), argv + argc);
+  if (i > argc || from_stdin == !job.paths.empty()) {
+    std::fputs(
+        "usage: parse_check [--dump] [--stack-size BYTES] FILE...\n"
+        "       parse_check [--dump] [--stack-size BYTES] --stdin  (one path per line)\n",
+        stderr);
+    return 2;
+  }
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_t thread;
