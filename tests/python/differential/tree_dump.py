@@ -17,11 +17,14 @@ _UNARY = {ast.Invert: "~", ast.Not: "not", ast.UAdd: "+", ast.USub: "-"}
 _COMPARE = {ast.Eq: "==", ast.NotEq: "!=", ast.Lt: "<", ast.LtE: "<=", ast.Gt: ">", ast.GtE: ">=",
             ast.Is: "is", ast.IsNot: "is not", ast.In: "in", ast.NotIn: "not in"}
 _CONVERSION = {-1: "", 115: "!s", 114: "!r", 97: "!a"}
-_FLOAT = re.compile(r"\b(Float|Imaginary)\(([^()]*)\)")
+_FLOAT = re.compile(r"\b(Float|Imaginary)\((\d[\d.e+-]*|inf)\)")
 
 
 def normalize_floats(dump):
-    """The dump with every float printed as Python's repr (the C++ side prints `100`, `1e+15`)."""
+    """The dump with every float printed as Python's repr (the C++ side prints `100`, `1e+15`).
+
+    Applied to both sides, so text inside a string literal that merely looks like a float node
+    changes alike on both."""
     return _FLOAT.sub(lambda m: f"{m.group(1)}({float(m.group(2))!r})", dump)
 
 
@@ -339,5 +342,5 @@ class Dumper:
 
 
 def dump(source):
-    """CPython's tree of source (text it accepts) in the parser's dump form."""
-    return Dumper(source).dump(ast.parse(source))
+    """CPython's tree of source (text it accepts) in the parser's dump form, floats normalized."""
+    return normalize_floats(Dumper(source).dump(ast.parse(source)))
