@@ -199,6 +199,40 @@ bool Parser::parse_fstring(StringParts& parts) {
   }
 }
 
+// The source text from `start` to `end` spanning tokens [first, last), as Python shows it in
+// a `{x=}` field: comments between the tokens dropped and line breaks read as `\n`.
+std::string_view Parser::source_text(uint32_t start, uint32_t first, uint32_t last, uint32_t end) {
+  std::string_view raw = src_.substr(start, end - start);
+  if (raw.find_first_of("#\r") == std::string_view::npos) return raw;
+  std::string out;
+  uint32_t cursor = start;
+  auto gap = [&](uint32_t upto) {
+    for (uint32_t i = cursor; i < upto; ++i) {
+      if (src_[i] == '#') {
+        while (i < upto && src_[i] != '\n' && src_[i] != '\r') ++i;
+        if (i == upto) break;
+      }
+      out += src_[i];
+    }
+  };
+  for (uint32_t t = first; t < last; ++t) {
+    gap(toks_[t].start);
+    out.append(text(toks_[t]));
+    cursor = toks_[t].end;
+  }
+  gap(end);
+  std::string normal;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\r') {
+      normal += '\n';
+      if (i + 1 < out.size() && out[i + 1] == '\n') ++i;
+    } else {
+      normal += out[i];
+    }
+  }
+  return arena_.copy_text(normal);
+}
+
 Expr* Parser::parse_fstring_field(bool is_template, bool raw, std::string_view* debug) {
   const Token& open = bump();
   if (at(TokenKind::RBrace)) {
@@ -207,12 +241,14 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, std::string_view* 
   if (at(TokenKind::Lambda)) {
     return syntax_error(cur(), "f-string: lambda expressions are not allowed without parentheses");
   }
+  uint32_t first_token = pos_;
   uint32_t expr_start = cur().start;
   Expr* value = at(TokenKind::Yield) ? parse_yield() : parse_star_expressions();
   if (!value) return nullptr;
   uint32_t expr_end = prev_end();
+  uint32_t expr_tokens_end = pos_;
   if (eat(TokenKind::Equal)) {
-    *debug = src_.substr(open.end, cur().start - open.end);
+    *debug = source_text(open.end, first_token, pos_, cur().start);
   }
   Conversion conversion = Conversion::None;
   if (at(TokenKind::Exclamation)) {
@@ -247,7 +283,7 @@ Expr* Parser::parse_fstring_field(bool is_template, bool raw, std::string_view* 
   if (is_template) {
     auto* i = node<Interpolation>(open.start);
     i->value = value;
-    i->str = src_.substr(expr_start, expr_end - expr_start);
+    i->str = source_text(expr_start, first_token, expr_tokens_end, expr_end);
     i->conversion = conversion;
     i->format_spec = format;
     return i;

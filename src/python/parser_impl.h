@@ -187,6 +187,7 @@ class Parser {
   bool parse_fstring(StringParts& parts);
   Expr* parse_fstring_field(bool is_template, bool raw, std::string_view* debug);
   bool decode_middle(const Token& t, bool raw, std::string& out);
+  std::string_view source_text(uint32_t start, uint32_t first, uint32_t last, uint32_t end);
   Expr* parse_format_spec(bool raw);
   bool decode_literal(const Token& t, std::string& out, bool* bytes);
 

@@ -181,6 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
         DumpCase{"f'{x=:>4}'\n",
                  "[Expr(JoinedStr([Str(\"x=\"), FormattedValue(Name(x), , "
                  "JoinedStr([Str(\">4\")]))]))]"},
+        // The text of a `=` field drops comments and reads line breaks as \n.
+        DumpCase{"f'''{1+2 = # note\r\n  }'''\n",
+                 "[Expr(JoinedStr([Str(\"1+2 = \\x0a  \"), FormattedValue(BinOp(Int(1), +, "
+                 "Int(2)), !r, -)]))]"},
         DumpCase{"f'{a[\"k\"]}'\n",
                  "[Expr(JoinedStr([FormattedValue(Subscript(Name(a), Str(\"k\")), , -)]))]"}));
 
