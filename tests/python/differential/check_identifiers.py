@@ -45,14 +45,17 @@ def line(cp, position):
 
 
 class Files:
-    def __init__(self, directory):
+    """Test files of one line per code point, made by make_line(cp, position)."""
+
+    def __init__(self, directory, make_line=line):
         self.directory = directory
+        self.make_line = make_line
         self.cases = []  # (path, label, code points, position)
 
     def add(self, cps, position):
         path = os.path.join(self.directory, f"{len(self.cases):06d}.py")
         with open(path, "w", encoding="utf-8") as f:
-            f.writelines(line(cp, position) for cp in cps)
+            f.writelines(self.make_line(cp, position) for cp in cps)
         label = (f"U+{cps[0]:04X} {unicodedata.name(chr(cps[0]), '?')} "
                  f"({unicodedata.category(chr(cps[0]))}) {position}")
         if len(cps) > 1:
@@ -105,42 +108,58 @@ def main():
         files.add([cp], "first")
     for cp in invalid:
         files.add([cp], "later")
-    oracle, ours, dumps = run(options, files)
+    faults, trees_differ = judge(options, files)
+    return report("identifier differential", files, faults, trees_differ, "name identifiers")
 
+
+def _kind(verdict):
+    return verdict.detail.split(" {")[0]
+
+
+def judge(options, files):
+    """({category: code points judged otherwise than CPython}, [labels of files whose trees
+    differ from CPython's])."""
+    oracle, ours, dumps = run(options, files)
     # Groups we reject: one file per character, to name each.
-    retry = Files(os.path.join(directory, "split"))
+    retry = Files(os.path.join(files.directory, "split"), files.make_line)
+    shutil.rmtree(retry.directory, ignore_errors=True)
     os.makedirs(retry.directory)
-    faults = collections.defaultdict(list)  # category -> code points
-    names_differ = []
+    faults = collections.defaultdict(list)
+    trees_differ = []
     for path, label, cps, position in files.cases:
         theirs, mine = oracle[path], ours[path]
-        if theirs.status != "ok" and mine.status == "ok":
-            faults[f"accepted, CPython rejects ({position})"].extend(cps)
-        elif theirs.status == "ok" and mine.status != "ok":
-            if len(cps) == 1:
-                faults[f"rejected, CPython accepts ({position}): {mine.detail}"].extend(cps)
-            else:
-                for cp in cps:
-                    retry.add([cp], position)
+        if theirs.status != mine.status and len(cps) > 1:
+            for cp in cps:
+                retry.add([cp], position)
+        elif theirs.status != mine.status:
+            faults[_fault(theirs, mine, position)].extend(cps)
         elif theirs.status == "ok" and path in dumps:
             with open(path, encoding="utf-8") as f:
                 if tree_dump.normalize_floats(dumps[path]) != tree_dump.dump(f.read()):
-                    names_differ.append(label)
+                    trees_differ.append(label)
     if retry.cases:
         oracle, ours, _ = run(options, retry)
         for path, _, cps, position in retry.cases:
-            if oracle[path].status == "ok" and ours[path].status != "ok":
-                kind = ours[path].detail.split(" {")[0]
-                faults[f"rejected, CPython accepts ({position}): {kind}"].extend(cps)
+            if oracle[path].status != ours[path].status:
+                faults[_fault(oracle[path], ours[path], position)].extend(cps)
+    return faults, trees_differ
 
+
+def _fault(theirs, mine, position):
+    if mine.status == "ok":
+        return f"accepted, CPython rejects ({position})"
+    return f"rejected, CPython accepts ({position}): {_kind(mine)}"
+
+
+def report(title, files, faults, trees_differ, what):
     total = sum(len(cps) for cps in faults.values())
-    print(f"identifier differential: {len(files.cases)} files; {total} characters judged "
-          f"otherwise than CPython; {len(names_differ)} files name identifiers otherwise")
+    print(f"{title}: {len(files.cases)} files; {total} characters judged otherwise than "
+          f"CPython; {len(trees_differ)} files {what} otherwise")
     for category, cps in sorted(faults.items()):
         print(f"  {len(cps):6d}  {category}: {ranges(sorted(cps))[:2000]}")
-    for label in names_differ[:LISTED]:
-        print(f"  names differ (NFKC): {label}")
-    return 1 if total or names_differ else 0
+    for label in trees_differ[:LISTED]:
+        print(f"  trees differ: {label}")
+    return 1 if total or trees_differ else 0
 
 
 if __name__ == "__main__":
