@@ -47,20 +47,24 @@ def line(cp, position):
 class Files:
     """Test files of one line per code point, made by make_line(cp, position)."""
 
-    def __init__(self, directory, make_line=line):
+    def __init__(self, directory, make_line=line, describe=None):
         self.directory = directory
         self.make_line = make_line
+        self.describe = describe or describe_code_points
         self.cases = []  # (path, label, code points, position)
 
     def add(self, cps, position):
         path = os.path.join(self.directory, f"{len(self.cases):06d}.py")
         with open(path, "w", encoding="utf-8") as f:
             f.writelines(self.make_line(cp, position) for cp in cps)
-        label = (f"U+{cps[0]:04X} {unicodedata.name(chr(cps[0]), '?')} "
-                 f"({unicodedata.category(chr(cps[0]))}) {position}")
-        if len(cps) > 1:
-            label = f"U+{cps[0]:04X}..U+{cps[-1]:04X} ({len(cps)} characters) {position}"
-        self.cases.append((path, label, cps, position))
+        self.cases.append((path, self.describe(cps, position), cps, position))
+
+
+def describe_code_points(cps, position):
+    if len(cps) > 1:
+        return f"U+{cps[0]:04X}..U+{cps[-1]:04X} ({len(cps)} characters) {position}"
+    c = chr(cps[0])
+    return f"U+{cps[0]:04X} {unicodedata.name(c, '?')} ({unicodedata.category(c)}) {position}"
 
 
 def ranges(cps):
@@ -117,32 +121,35 @@ def _kind(verdict):
 
 
 def judge(options, files):
-    """({category: code points judged otherwise than CPython}, [labels of files whose trees
-    differ from CPython's])."""
-    oracle, ours, dumps = run(options, files)
-    # Groups we reject: one file per character, to name each.
-    retry = Files(os.path.join(files.directory, "split"), files.make_line)
-    shutil.rmtree(retry.directory, ignore_errors=True)
-    os.makedirs(retry.directory)
+    """({category: code points judged otherwise than CPython}, [labels of single-line files
+    whose trees differ from CPython's]). Files of many lines that disagree are split into one
+    file per line to name the culprits."""
     faults = collections.defaultdict(list)
     trees_differ = []
-    for path, label, cps, position in files.cases:
-        theirs, mine = oracle[path], ours[path]
-        if theirs.status != mine.status and len(cps) > 1:
-            for cp in cps:
-                retry.add([cp], position)
-        elif theirs.status != mine.status:
-            faults[_fault(theirs, mine, position)].extend(cps)
-        elif theirs.status == "ok" and path in dumps:
-            with open(path, encoding="utf-8") as f:
-                if tree_dump.normalize_floats(dumps[path]) != tree_dump.dump(f.read()):
-                    trees_differ.append(label)
-    if retry.cases:
-        oracle, ours, _ = run(options, retry)
-        for path, _, cps, position in retry.cases:
-            if oracle[path].status != ours[path].status:
-                faults[_fault(oracle[path], ours[path], position)].extend(cps)
+    retry = Files(os.path.join(files.directory, "split"), files.make_line, files.describe)
+    shutil.rmtree(retry.directory, ignore_errors=True)
+    os.makedirs(retry.directory)
+    for batch in (files, retry):
+        if not batch.cases:
+            break
+        oracle, ours, dumps = run(options, batch)
+        for path, label, cps, position in batch.cases:
+            theirs, mine = oracle[path], ours[path]
+            differs = theirs.status != mine.status or (
+                theirs.status == "ok" and path in dumps and _tree_differs(path, dumps[path]))
+            if differs and len(cps) > 1:
+                for cp in cps:
+                    retry.add([cp], position)
+            elif theirs.status != mine.status:
+                faults[_fault(theirs, mine, position)].extend(cps)
+            elif differs:
+                trees_differ.append(label)
     return faults, trees_differ
+
+
+def _tree_differs(path, ours):
+    with open(path, encoding="utf-8") as f:
+        return tree_dump.normalize_floats(ours) != tree_dump.dump(f.read())
 
 
 def _fault(theirs, mine, position):
