@@ -1,6 +1,7 @@
 // Formal name aliases of Unicode characters (control names, abbreviations, corrections),
-// which `\N{...}` accepts beside the character names ICU knows. Sorted by name for binary
-// search; taken from the Unicode character database.
+// which `\N{...}` accepts beside the character names ICU knows, and the few names Unicode 15.1
+// added after the ICU in use. Sorted by name for binary search; taken from the Unicode
+// character database.
 #include "python/char_name_aliases.h"
 
 #include <algorithm>
@@ -100,6 +101,11 @@ constexpr NameAlias kAliases[] = {
     {"HT", 0x0009},
     {"HTJ", 0x0089},
     {"HTS", 0x0088},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER HORIZONTAL REFLECTION", 0x2FFE},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER ROTATION", 0x2FFF},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SUBTRACTION", 0x31EF},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SURROUND FROM LOWER RIGHT", 0x2FFD},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SURROUND FROM RIGHT", 0x2FFC},
     {"IND", 0x0084},
     {"INDEX", 0x0084},
     {"INFORMATION SEPARATOR FOUR", 0x001C},
@@ -490,6 +496,20 @@ constexpr NameAlias kAliases[] = {
 }  // namespace
 
 bool lookup_name_alias(std::string_view upper_name, uint32_t* code_point) {
+  // CJK Unified Ideographs Extension I (Unicode 15.1) is named by its code points.
+  constexpr std::string_view kCjk = "CJK UNIFIED IDEOGRAPH-";
+  if (upper_name.substr(0, kCjk.size()) == kCjk && upper_name.size() == kCjk.size() + 5) {
+    uint32_t cp = 0;
+    for (char c : upper_name.substr(kCjk.size())) {
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return false;
+      cp = cp * 16 + static_cast<uint32_t>(d);
+    }
+    if (cp >= 0x2EBF0 && cp <= 0x2EE5D) {
+      *code_point = cp;
+      return true;
+    }
+  }
   auto it = std::lower_bound(std::begin(kAliases), std::end(kAliases), upper_name,
                              [](const NameAlias& a, std::string_view n) { return a.name < n; });
   if (it == std::end(kAliases) || it->name != upper_name) return false;

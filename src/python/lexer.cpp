@@ -158,11 +158,19 @@ int string_prefix_flags(std::string_view p, bool* fstring) {
 
 }  // namespace
 
+// Python 3.13 knows Unicode 15.1; the ICU in use may be older. What 15.1 added to the
+// identifier characters is written out here.
+// CJK Unified Ideographs Extension I came with Unicode 15.1.
+constexpr bool is_cjk_extension_i(uint32_t cp) { return cp >= 0x2EBF0 && cp <= 0x2EE5D; }
+
 bool is_identifier_start(uint32_t cp) {
-  return u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_XID_START);
+  return is_cjk_extension_i(cp) || u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_XID_START);
 }
 bool is_identifier_continue(uint32_t cp) {
-  return u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_XID_CONTINUE);
+  // Unicode 15.1 also let the zero-width joiners and the katakana middle dots continue names.
+  if (cp == 0x200C || cp == 0x200D || cp == 0x30FB || cp == 0xFF65) return true;
+  return is_cjk_extension_i(cp) ||
+         u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_XID_CONTINUE);
 }
 
 Lexer::Lexer(std::string_view source, uint32_t start) : src_(source), pos_(start) {}

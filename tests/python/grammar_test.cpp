@@ -148,7 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                     GrammarCase{"f'{x:a\nb}'", false}, GrammarCase{"f'{x:a\n}'", true},
                     GrammarCase{"f'''{x:a\nb}'''", true}, GrammarCase{"'a' b'b'", false},
                     GrammarCase{"'\\N{NBSP}\\N{LINE FEED}'", true},
-                    GrammarCase{"'\\N{NOT A NAME}'", false}, GrammarCase{"x = 'a\0'", false},
+                    GrammarCase{"'\\N{NOT A NAME}'", false},
+                    // Unicode 15.1 names and identifier characters, which older ICU lacks.
+                    GrammarCase{"'\\N{CJK UNIFIED IDEOGRAPH-2EBF0}'", true},
+                    GrammarCase{"'\\N{IDEOGRAPHIC DESCRIPTION CHARACTER ROTATION}'", true},
+                    GrammarCase{"a\u200c = \U0002EBF0", true}, GrammarCase{"x = 'a\0'", false},
                     // 3.14: template strings, and their refusal to join other strings.
                     GrammarCase{"t'{x!r:>{w}}' T'b' tr'\\d' Rt''", true},
                     GrammarCase{"t'a' f'b'", false}, GrammarCase{"bt'a'", false},
