@@ -81,7 +81,8 @@ def tolerated(depth, oracle, ours):
         return None
     if any(limit in oracle.detail for limit in ORACLE_RESOURCE_LIMITS):
         return "CPython gave up for lack of resources"
-    if depth > SUPPORTED_DEPTH and oracle.status == "ok" and ours.detail.startswith(OUR_DEPTH_BOUND):
+    if (depth > SUPPORTED_DEPTH and oracle.status == "ok"
+            and ours.detail.startswith(OUR_DEPTH_BOUND)):
         return "bounded below CPython's limit"
     return None
 
@@ -115,7 +116,8 @@ def main():
         why = tolerated(depth_of[d.case], d.oracle, d.ours)
         (bounds if why else faults).append((d, why))
     print(f"{len(cases)} hostile programs: {len(BUILDERS)} constructs at depths {DEPTHS}")
-    differential.report("hostile nesting", comparison._replace(disagreements=[d for d, _ in faults]),
+    differential.report("hostile nesting",
+                        comparison._replace(disagreements=[d for d, _ in faults]),
                         os.path.join(options.work_dir, "hostile_disagreements.txt"))
     if bounds:
         print(f"{len(bounds)} tolerated differences at depths beyond {SUPPORTED_DEPTH}:")

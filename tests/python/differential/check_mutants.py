@@ -127,7 +127,8 @@ def _line_col(text, offset):
 
 def delete_token(rng, window):
     start, end, string = _token(rng, window)
-    return _edit(window.text, start, end, ""), f"deleted {string!r} at {_line_col(window.text, start)}"
+    return (_edit(window.text, start, end, ""),
+            f"deleted {string!r} at {_line_col(window.text, start)}")
 
 
 def duplicate_token(rng, window):
@@ -152,7 +153,8 @@ def drop_bracket_or_colon(rng, window):
     if token is None:
         return None
     start, end, string = token
-    return _edit(window.text, start, end, ""), f"dropped {string!r} at {_line_col(window.text, start)}"
+    return (_edit(window.text, start, end, ""),
+            f"dropped {string!r} at {_line_col(window.text, start)}")
 
 
 def insert_keyword(rng, window):
@@ -234,7 +236,8 @@ def join_lines(rng, window):
     if not breaks:
         return None
     at = rng.choice(breaks)
-    return _edit(window.text, at, at + 1, " "), f"line {window.text.count(chr(10), 0, at) + 1} joined"
+    line = window.text.count("\n", 0, at) + 1
+    return _edit(window.text, at, at + 1, " "), f"line {line} joined"
 
 
 def change_line_ends(rng, window):
