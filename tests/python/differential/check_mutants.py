@@ -27,7 +27,9 @@ import sysconfig
 import tokenize
 
 import check_grammar_suite
+import check_trees
 import differential
+import tree_dump
 
 MAX_WINDOW_LINES = 30
 WINDOWS_PER_FILE = 4
@@ -328,6 +330,24 @@ def add_mutants(rng, window, mutants, seen, count, edits):
         mutants.append((made[0], f"{window.origin} [{made[1]}]"))
 
 
+def tree_differences(cases, oracle, trees):
+    """Disagreements on the tree of mutants both accept (newer syntax aside: CPython 3.13 has no
+    tree for it)."""
+    found = []
+    for path, label in cases:
+        if path not in trees or oracle[path].detail:
+            continue
+        with open(path, "rb") as f:
+            theirs = tree_dump.dump(differential.decode_source(f.read()))
+        ours = tree_dump.normalize_floats(trees[path])
+        if ours != theirs:
+            kind, text = check_trees.describe(label, ours, theirs)
+            found.append(differential.Disagreement(
+                text, oracle[path], differential.Verdict("ok", "another tree"),
+                f"builds another tree: {kind}"))
+    return found
+
+
 def main():
     differential.become_oracle()
     args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -362,11 +382,14 @@ def main():
         cases.append((path, f"{path}  from {label}"))
 
     paths = [path for path, _ in cases]
-    oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths)
+    trees = {}
+    oracle, ours = differential.run_both(options.parse_check, options.work_dir, paths, trees)
     rejected = sum(1 for v in oracle.values() if v.status == "error")
     print(f"{len(mutants)} mutants of {stdlib} and of {len(snippets)} grammar-test snippets "
           f"(seed {options.seed}); oracle rejects {rejected}")
     comparison = differential.compare(cases, oracle, ours)
+    comparison = comparison._replace(
+        disagreements=comparison.disagreements + tree_differences(cases, oracle, trees))
     share = differential.report("mutation differential", comparison,
                                 os.path.join(options.work_dir, "mutant_disagreements.txt"))
     crashes = [d for d in comparison.disagreements if d.ours.status == "crash"]

@@ -291,8 +291,9 @@ def _describe_exit(code):
     return f"exit code {code}"
 
 
-def run_both(parse_check, work_dir, paths):
-    """Runs the parser and the oracle over the same files; returns (oracle, ours) verdict maps."""
+def run_both(parse_check, work_dir, paths, trees=None):
+    """Runs the parser and the oracle over the same files; returns (oracle, ours) verdict maps.
+    A dict given as `trees` receives the parser's tree dumps of the files it accepts."""
     for p in paths:
         if "\n" in p or "\t" in p:
             raise ValueError(f"path cannot be passed to parse_check: {p!r}")
@@ -300,10 +301,13 @@ def run_both(parse_check, work_dir, paths):
     for stale in os.listdir(work_dir):
         if stale.startswith("parse_check_"):
             os.remove(os.path.join(work_dir, stale))
-    checker = ParseCheck(parse_check, work_dir)
+    checker = ParseCheck(parse_check, work_dir, [] if trees is None else ["--dump"])
     checker.start(paths)
     oracle = oracle_verdicts(paths)
-    return oracle, checker.finish()
+    verdicts = checker.finish()
+    if trees is not None:
+        trees.update(checker.dumps)
+    return oracle, verdicts
 
 
 # ---------------------------------------------------------------------------------------------

@@ -1,0 +1,3 @@
+# The text a debug field repeats leaves explicit line joins out.
+x = f"{1 \
+=}"
