@@ -200,14 +200,19 @@ bool Parser::parse_fstring(StringParts& parts) {
 }
 
 // The source text from `start` to `end` spanning tokens [first, last), as Python shows it in
-// a `{x=}` field: comments between the tokens dropped and line breaks read as `\n`.
+// a `{x=}` field: comments and backslash line joins between the tokens dropped, line breaks
+// read as `\n`.
 std::string_view Parser::source_text(uint32_t start, uint32_t first, uint32_t last, uint32_t end) {
   std::string_view raw = src_.substr(start, end - start);
-  if (raw.find_first_of("#\r") == std::string_view::npos) return raw;
+  if (raw.find_first_of("#\r\\") == std::string_view::npos) return raw;
   std::string out;
   uint32_t cursor = start;
   auto gap = [&](uint32_t upto) {
     for (uint32_t i = cursor; i < upto; ++i) {
+      if (src_[i] == '\\' && i + 1 < upto && (src_[i + 1] == '\n' || src_[i + 1] == '\r')) {
+        i += (src_[i + 1] == '\r' && i + 2 < upto && src_[i + 2] == '\n') ? 2 : 1;
+        continue;  // a joined line leaves no trace
+      }
       if (src_[i] == '#') {
         while (i < upto && src_[i] != '\n' && src_[i] != '\r') ++i;
         if (i == upto) break;
@@ -302,7 +307,8 @@ Expr* Parser::parse_format_spec(bool raw) {
   for (;;) {
     const Token& t = cur();
     if (t.kind == TokenKind::FStringMiddle) {
-      if (!decode_middle(t, raw, parts.pending)) return nullptr;
+      // Python decodes escapes in a format specifier even in a raw f-string.
+      if (!decode_middle(t, false, parts.pending)) return nullptr;
       parts.pending_end = t.end;
       bump();
     } else if (t.kind == TokenKind::LBrace) {

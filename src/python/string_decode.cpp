@@ -41,6 +41,16 @@ bool lookup_char_name(const std::string& name, uint32_t* cp) {
   for (char& c : upper) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
+  // Python matches names in any letter case, except the names it computes from code points
+  // (Hangul syllables, CJK unified ideographs), which must be written in capitals; and it
+  // names no Tangut ideograph at all.
+  auto starts = [&](std::string_view prefix) {
+    return upper.compare(0, prefix.size(), prefix) == 0;
+  };
+  if ((starts("HANGUL SYLLABLE ") || starts("CJK UNIFIED IDEOGRAPH-")) && upper != name) {
+    return false;
+  }
+  if (starts("TANGUT IDEOGRAPH-")) return false;
   if (lookup_name_alias(upper, cp)) return true;
   for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
     UErrorCode status = U_ZERO_ERROR;

@@ -149,6 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
                     GrammarCase{"f'''{x:a\nb}'''", true}, GrammarCase{"'a' b'b'", false},
                     GrammarCase{"'\\N{NBSP}\\N{LINE FEED}'", true},
                     GrammarCase{"'\\N{NOT A NAME}'", false},
+                    // Names computed from code points are matched in capitals only.
+                    GrammarCase{"'\\N{HANGUL SYLLABLE GA}\\N{CJK UNIFIED IDEOGRAPH-4E00}'", true},
+                    GrammarCase{"'\\N{hangul syllable ga}'", false},
+                    GrammarCase{"'\\N{CJK UNIFIED IDEOGRAPH-4e00}'", false},
+                    GrammarCase{"'\\N{TANGUT IDEOGRAPH-17000}'", false},
+                    GrammarCase{"'\\N{tangut component-001}'", true},
                     // Unicode 15.1 names and identifier characters, which older ICU lacks.
                     GrammarCase{"'\\N{CJK UNIFIED IDEOGRAPH-2EBF0}'", true},
                     GrammarCase{"'\\N{IDEOGRAPHIC DESCRIPTION CHARACTER ROTATION}'", true},

@@ -181,6 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         DumpCase{"f'{x=:>4}'\n",
                  "[Expr(JoinedStr([Str(\"x=\"), FormattedValue(Name(x), , "
                  "JoinedStr([Str(\">4\")]))]))]"},
+        // A format specifier is escape-decoded even in a raw f-string.
+        DumpCase{"rf'\\n{x:\\x41\\n}'\n",
+                 "[Expr(JoinedStr([Str(\"\\\\n\"), FormattedValue(Name(x), , "
+                 "JoinedStr([Str(\"A\\x0a\")]))]))]"},
+        DumpCase{"f'{1 \\\n=}'\n",
+                 "[Expr(JoinedStr([Str(\"1 =\"), FormattedValue(Int(1), !r, -)]))]"},
         // The text of a `=` field drops comments and reads line breaks as \n.
         DumpCase{"f'''{1+2 = # note\r\n  }'''\n",
                  "[Expr(JoinedStr([Str(\"1+2 = \\x0a  \"), FormattedValue(BinOp(Int(1), +, "
