@@ -1,3 +1,3 @@
-# ...except that CPython does not count past a line break inside the spec.
+# ...except that CPython does not count past a line break inside the format specifier.
 x = f"{1:
 {2:{3:{4}}}}"
