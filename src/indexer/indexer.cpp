@@ -93,28 +93,32 @@ bool contains(std::string_view text, std::string_view needle) {
   return ::memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
 }
 
-Result<std::string> checked_text(std::string text) {
+Result<std::string_view> checked_text(std::string_view text) {
   if (auto bad = validate_utf8(text)) return Unexpected(bad->message());
   return text;
 }
 
-// Regular files are read straight into the owned text. A memory map per file would serialise
-// parallel batches on the process's address-space lock (every map and unmap takes it for
-// writing), and a file truncated by an editor while mapped would kill the process with SIGBUS;
-// a read just comes back short.
-Result<std::string> read_regular_file(int fd, std::size_t size) {
-  std::string text(size, '\0');
+// Regular files are read straight into the caller's buffer. A memory map per file would
+// serialise parallel batches on the process's address-space lock (every map and unmap takes it
+// for writing), and a file truncated by an editor while mapped would kill the process with
+// SIGBUS; a read just comes back short. The buffer only grows: a thread that reads file after
+// file into it zero-fills and faults in fresh pages only for the largest one.
+Result<std::string_view> read_regular_file(int fd, std::size_t size, std::string& buffer) {
+  if (buffer.size() < size) buffer.resize(size);
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pread(fd, text.data() + done, size - done, static_cast<off_t>(done));
+    const ssize_t n = ::pread(fd, buffer.data() + done, size - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Unexpected(os_error_text(errno));
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
-  text.resize(done);
-  return checked_text(std::move(text));
+  return checked_text(std::string_view(buffer.data(), done));
 }
+
+// Each pool thread keeps the buffer of its last file for the next one; one that grew past this
+// (a generated module of many megabytes) is handed back to the system after its file.
+constexpr std::size_t kKeptReadBuffer = std::size_t{8} << 20;
 
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {
@@ -179,6 +183,14 @@ std::optional<FileIndexResult> Indexer::check_should_skip_file(const FileToIndex
 }
 
 Result<std::string> Indexer::read_file_content(const std::string& path) {
+  std::string buffer;
+  auto text = read_file_text(path, buffer);
+  if (!text) return Unexpected(std::move(text.error()));
+  buffer.resize(text->size());
+  return buffer;
+}
+
+Result<std::string_view> Indexer::read_file_text(const std::string& path, std::string& buffer) {
   if (path.find('\0') != std::string::npos) {
     // The OS cannot even be asked about such a name.
     return Unexpected(std::string("file name contained an unexpected NUL byte"));
@@ -191,13 +203,14 @@ Result<std::string> Indexer::read_file_content(const std::string& path) {
   struct stat status {};
   if (::fstat(file.fd, &status) != 0) return Unexpected(os_error_text(errno));
   const auto size = static_cast<std::size_t>(status.st_size);
-  if (S_ISREG(status.st_mode)) return read_regular_file(file.fd, size);
+  if (S_ISREG(status.st_mode)) return read_regular_file(file.fd, size, buffer);
   // Directories and devices go through a read-only map, which refuses them with the OS's own
   // error (a directory: "No such device"). An empty map still covers one byte.
   file.length = size == 0 ? 1 : size;
   file.data = ::mmap(nullptr, file.length, PROT_READ, MAP_SHARED, file.fd, 0);
   if (file.data == MAP_FAILED) return Unexpected(os_error_text(errno));
-  return checked_text(std::string(static_cast<const char*>(file.data), size));
+  buffer.assign(static_cast<const char*>(file.data), size);
+  return checked_text(buffer);
 }
 
 std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& file,
@@ -216,7 +229,13 @@ FileIndexResult Indexer::index_file(const FileToIndex& file) const {
   if (auto skipped = check_should_skip_file(file)) return std::move(*skipped);
 
   const auto read_start = std::chrono::steady_clock::now();
-  auto text = read_file_content(file.path);
+  thread_local std::string buffer;
+  struct TrimBuffer {
+    ~TrimBuffer() {
+      if (buffer.size() > kKeptReadBuffer) std::string().swap(buffer);
+    }
+  } trim;
+  auto text = read_file_text(file.path, buffer);
   if (!text) {
     KLOG_WARN(kLogTarget, "Failed to read file {}: {}", file.path, text.error());
     FileIndexResult failed = empty_result(file);

@@ -117,9 +117,12 @@ class Indexer {
   static std::optional<protocol::FileIndexResult> check_should_skip_file(
       const protocol::FileToIndex& file);
 
-  // The whole file through a read-only map, checked as UTF-8. Errors are the texts a client
+  // The whole file, checked as UTF-8. Errors are the texts a client
   // sees: "{} (os error {})" or the UTF-8 texts.
   static Result<std::string> read_file_content(const std::string& path);
+  // The same into `buffer`, which it grows as needed and never shrinks: the text is its first
+  // bytes, valid until the buffer is next written.
+  static Result<std::string_view> read_file_text(const std::string& path, std::string& buffer);
 
   // Skip rule on the text: a plain file that can export nothing in plain mode (it mentions
   // neither "__all__" nor "import *").

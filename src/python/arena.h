@@ -28,6 +28,7 @@ class Arena {
       : next_block_(first_block), later_blocks_(later_blocks) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
+  ~Arena();
 
   void* allocate(size_t size, size_t align) {
     uintptr_t p = (reinterpret_cast<uintptr_t>(cur_) + align - 1) & ~(uintptr_t(align) - 1);
@@ -65,9 +66,18 @@ class Arena {
   size_t bytes_used() const { return reserved_ - wasted_ - static_cast<size_t>(end_ - cur_); }
 
  private:
-  void* allocate_slow(size_t size, size_t align);
+  // `capacity` may exceed the bytes the arena hands out of a block: a recycled block is
+  // larger than asked for, but the tree is laid out exactly as in a fresh one.
+  struct Block {
+    std::unique_ptr<char[]> data;
+    size_t capacity = 0;
+  };
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  void* allocate_slow(size_t size, size_t align);
+  static Block take_block(size_t size);
+  static void give_back(Block block);
+
+  std::vector<Block> blocks_;
   char* cur_ = nullptr;
   char* end_ = nullptr;
   size_t next_block_;

@@ -99,6 +99,11 @@ bool Parser::parse_file(StmtList* body) {
   return true;
 }
 
+namespace {
+// Tokens of about 4 MB of source; a larger array goes back to the system after its file.
+constexpr size_t kKeptTokens = size_t{1} << 20;
+}  // namespace
+
 Result<ParsedModule, ParseError> parse_module(std::string_view source) {
   if (source.size() >= (uint64_t{1} << 32)) {
     ParseError e;
@@ -115,7 +120,15 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source) {
     e.found = std::string(1, '\0');
     return Unexpected(std::move(e));
   }
-  std::vector<Token> tokens;
+  // Each thread keeps its token array from file to file: a fresh one per file costs an
+  // allocation as large as three times the source and a page fault for every 4 KiB of it.
+  thread_local std::vector<Token> tokens;
+  struct ReleaseHuge {
+    ~ReleaseHuge() {
+      if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
+    }
+  } release;
+  tokens.clear();
   Lexer lexer(source, start);
   lexer.run(tokens);
   // A tree takes 25 to 30 bytes per token; a first block a little below that, then small
