@@ -25,13 +25,22 @@ struct Pending {
 };
 
 // A large reply is most of the work left after a parallel batch; its results are encoded on
-// the pool too, each into its own piece.
-std::string encode(const protocol::IndexFilesResult& result, bool parallel) {
+// the pool too, each into its own piece. Each result is dropped as soon as its piece is written
+// and the pieces once joined, so freeing a few hundred thousand names and pieces is spread over
+// the pool as well instead of following the batch on one thread.
+std::string encode(protocol::IndexFilesResult& result, bool parallel) {
   if (!parallel || result.results.size() < 2) return protocol::to_json_text(result);
   std::vector<std::string> pieces(result.results.size());
-  worker_pool::parallel_for_each_index(
-      pieces.size(), [&](std::size_t i) { protocol::append_json(pieces[i], result.results[i]); });
-  return protocol::to_json_text(result, pieces);
+  worker_pool::parallel_for_each_index(pieces.size(), [&](std::size_t i) {
+    // Roughly what a symbol and a file take, so most pieces are allocated once.
+    pieces[i].reserve(96 + result.results[i].symbols.size() * 64);
+    protocol::append_json(pieces[i], result.results[i]);
+    result.results[i] = FileIndexResult{};
+  });
+  std::string text = protocol::to_json_text(result, pieces);
+  worker_pool::parallel_for_each_index(pieces.size(),
+                                       [&](std::size_t i) { std::string().swap(pieces[i]); });
+  return text;
 }
 
 }  // namespace
