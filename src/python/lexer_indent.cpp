@@ -1,7 +1,30 @@
 // Indentation: INDENT and DEDENT at the start of logical lines, and the end of input.
 #include "python/lexer.h"
 
+#include <bit>
+#include <cstring>
+
 namespace korvane::python {
+
+namespace {
+
+// The end of the run of spaces that starts at `i`. Indentation is mostly spaces, four to a
+// dozen or more of them: a word at a time they end in one or two steps.
+size_t scan_spaces(const char* p, size_t i, size_t n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= n; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if (const uint64_t other = word ^ 0x2020202020202020ULL) {
+        return i + static_cast<size_t>(std::countr_zero(other)) / 8;
+      }
+    }
+  }
+  while (i < n && p[i] == ' ') ++i;
+  return i;
+}
+
+}  // namespace
 
 // Reads the indentation of one physical line: tabs advance to the next multiple of 8, while
 // `alt` counts every tab as one column, so a file whose block structure changes with the tab
@@ -12,7 +35,9 @@ bool Lexer::measure_indent(uint32_t* col_out, uint32_t* alt_out) {
   for (;; ++pos_) {
     char c = peek();
     if (c == ' ') {
-      ++col, ++alt;
+      const auto run = static_cast<uint32_t>(scan_spaces(src_.data(), pos_, src_.size()) - pos_);
+      col += run, alt += run;
+      pos_ += run - 1;
     } else if (c == '\t') {
       col = (col / 8 + 1) * 8, ++alt;
     } else if (c == '\f') {
