@@ -152,6 +152,10 @@ Expr* Parser::parse_expression() {
                         ParseErrorKind::TooDeeplyNested);
   }
   if (at(TokenKind::Lambda)) return parse_lambda();
+  // Most expressions are a lone name or constant: an argument, an annotation, an element, a
+  // right-hand side. When the token after one can continue no expression, every level from
+  // disjunction down to trailers would hand the atom straight back, so skip them.
+  if (lone_atom()) return parse_atom();
   uint32_t start = cur().start;
   Expr* body = parse_disjunction();
   if (!body || !at(TokenKind::If)) return body;
@@ -165,6 +169,33 @@ Expr* Parser::parse_expression() {
   if (!(e->orelse = parse_expression())) return nullptr;
   e->range = {start, prev_end()};
   return e;
+}
+
+bool Parser::lone_atom() const {
+  switch (kind()) {
+    case TokenKind::Name:
+    case TokenKind::Number:
+    case TokenKind::None:
+    case TokenKind::True:
+    case TokenKind::False:
+    case TokenKind::Ellipsis:
+      break;
+    default:
+      return false;
+  }
+  switch (peek().kind) {
+    case TokenKind::Comma:
+    case TokenKind::RPar:
+    case TokenKind::RSqb:
+    case TokenKind::RBrace:
+    case TokenKind::Newline:
+    case TokenKind::Colon:
+    case TokenKind::Equal:
+    case TokenKind::Semi:
+      return true;
+    default:
+      return false;
+  }
 }
 
 Expr* Parser::parse_lambda() {

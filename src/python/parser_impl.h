@@ -154,6 +154,8 @@ class Parser {
   Expr* parse_star_named_expression();
   Expr* parse_named_expression();
   Expr* parse_expression();
+  // At a name or constant that the next token shows to be a whole expression.
+  bool lone_atom() const;
   Expr* parse_yield();
   Expr* parse_lambda();
   Expr* parse_disjunction();
