@@ -93,6 +93,20 @@ bool contains(std::string_view text, std::string_view needle) {
   return ::memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
 }
 
+// The same for "import *" in one pass of memchr, many times faster than memmem: a '*' is rare
+// in Python code, so few of them need a look at the bytes before.
+bool contains_star_import(std::string_view text) {
+  static constexpr std::string_view kHead = "import ";
+  if (text.size() <= kHead.size()) return false;
+  const char* end = text.data() + text.size();
+  for (const char* at = text.data() + kHead.size(); at < end; ++at) {
+    at = static_cast<const char*>(std::memchr(at, '*', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) return false;
+    if (std::memcmp(at - kHead.size(), kHead.data(), kHead.size()) == 0) return true;
+  }
+  return false;
+}
+
 Result<std::string_view> checked_text(std::string_view text) {
   if (auto bad = validate_utf8(text)) return Unexpected(bad->message());
   return text;
@@ -217,7 +231,7 @@ std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& 
                                                              std::string_view text) {
   profiling::TimingGuard timer("__all__check");
   if (file.is_stub || file.is_py_typed || file.include_all_symbols) return std::nullopt;
-  if (contains(text, "__all__") || contains(text, "import *")) return std::nullopt;
+  if (contains(text, "__all__") || contains_star_import(text)) return std::nullopt;
   KLOG_DEBUG(kLogTarget, "Skipping file without __all__ or wildcard imports: {}", file.path);
   return empty_result(file);
 }

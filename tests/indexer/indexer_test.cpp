@@ -145,6 +145,12 @@ TEST(CheckFastPathSkip, PlainSubstringSearchUnlessFlagsSayOtherwise) {
       {"__all__ in a comment", "# __all__\n", false, false, false, false},
       {"wildcard import", "from m import *\n", false, false, false, false},
       {"two spaces before the star", "from m import  *\n", false, false, false, true},
+      // The star scan looks back from each '*': one at the very start, and earlier stars
+      // that do not follow "import ".
+      {"wildcard import opens the text", "import *", false, false, false, false},
+      {"stars before the import", "*a, b = x ** 2\nfrom m import *", false, false, false, false},
+      {"stars only", "f(*args, **kw)\n", false, false, false, true},
+      {"shorter than the pattern", "import", false, false, false, true},
       {"case matters", "__ALL__ = []\n", false, false, false, true},
       {"stub", "", true, false, false, false},
       {"py.typed", "", false, true, false, false},
