@@ -8,7 +8,6 @@ split into one file per character to name the culprits (see check_identifiers.py
 Usage: check_char_names.py --parse-check PATH --work-dir DIR
 """
 
-import argparse
 import collections
 import os
 import shutil
@@ -34,10 +33,7 @@ def name_line(cp, position):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     options = args.parse_args()
     named = [cp for cp in range(0x110000)
              if not 0xD800 <= cp < 0xE000 and unicodedata.name(chr(cp), None)]

@@ -5,7 +5,6 @@ Debian's python3-typeshed when installed (stubs are what the indexer reads most)
 Usage: check_corpus.py --parse-check PATH --work-dir DIR [--root DIR ...]
 """
 
-import argparse
 import glob
 import os
 import sys
@@ -33,10 +32,7 @@ def corpus(given_roots):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     args.add_argument("--root", action="append", help="check these trees instead of the libraries")
     options = args.parse_args()
     os.makedirs(options.work_dir, exist_ok=True)

@@ -10,7 +10,6 @@ Snippets that cannot be encoded as UTF-8 (lone surrogates) are left out.
 Usage: check_grammar_suite.py --parse-check PATH --work-dir DIR
 """
 
-import argparse
 import ast
 import doctest
 import inspect
@@ -85,10 +84,7 @@ def extract(path):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     options = args.parse_args()
 
     test_dir = os.path.join(sysconfig.get_paths()["stdlib"], "test")

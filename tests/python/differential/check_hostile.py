@@ -14,7 +14,6 @@ The rules, per generated file:
 Usage: check_hostile.py --parse-check PATH --work-dir DIR
 """
 
-import argparse
 import os
 import shutil
 import sys
@@ -88,10 +87,7 @@ def tolerated(depth, oracle, ours):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     options = args.parse_args()
 
     out_dir = os.path.join(options.work_dir, "hostile")

@@ -10,7 +10,6 @@ every character valid only after the first.
 Usage: check_identifiers.py --parse-check PATH --work-dir DIR
 """
 
-import argparse
 import collections
 import os
 import shutil
@@ -90,10 +89,7 @@ def run(options, files):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     options = args.parse_args()
     first, later, invalid = classify()
     print(f"Unicode {unicodedata.unidata_version}: {len(first)} characters may start an "

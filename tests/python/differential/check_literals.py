@@ -10,7 +10,6 @@ invalid ones get a file each. See check_identifiers.py for how disagreeing files
 Usage: check_literals.py --parse-check PATH --work-dir DIR [--count N] [--seed S]
 """
 
-import argparse
 import ast
 import collections
 import os
@@ -59,10 +58,7 @@ def is_valid(program):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     args.add_argument("--count", type=int, default=20000)
     args.add_argument("--seed", type=int, default=7)
     options = args.parse_args()

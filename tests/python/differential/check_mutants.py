@@ -14,7 +14,6 @@ Usage: check_mutants.py --parse-check PATH --work-dir DIR [--count N] [--seed S]
                         [--snippet-share F] [--edits N]
 """
 
-import argparse
 import ast
 import io
 import keyword
@@ -349,10 +348,7 @@ def tree_differences(cases, oracle, trees):
 
 
 def main():
-    differential.become_oracle()
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     args.add_argument("--count", type=int, default=10000)
     args.add_argument("--seed", type=int, default=20231002)
     args.add_argument("--min-agreement", type=float, default=99.5)

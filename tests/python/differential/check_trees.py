@@ -6,7 +6,6 @@ decorator, a mis-decoded escape - passes every verdict check and still misleads 
 Usage: check_trees.py --parse-check PATH --work-dir DIR [--root DIR ...]
 """
 
-import argparse
 import ast
 import collections
 import hashlib
@@ -75,11 +74,8 @@ def describe(path, ours, theirs):
 
 
 def main():
-    differential.become_oracle()
     sys.setrecursionlimit(100_000)  # the dumper recurses; Python frames no longer use the C stack
-    args = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    args.add_argument("--parse-check", required=True)
-    args.add_argument("--work-dir", required=True)
+    args = differential.check_arguments(__doc__)
     args.add_argument("--root", action="append", help="check these trees instead of the libraries")
     options = args.parse_args()
     os.makedirs(options.work_dir, exist_ok=True)

@@ -14,6 +14,7 @@ parse time, so the parser must too. Syntax newer than the oracle is judged in it
 (newer_grammar.py). A parse_check crash or hang is a disagreement whatever the oracle says.
 """
 
+import argparse
 import ast
 import collections
 import os
@@ -111,6 +112,16 @@ def become_oracle():
     sys.stdout.flush()
     print(f"oracle: {executable} (Python {'.'.join(map(str, version))})", flush=True)
     os.execve(executable, [executable, os.path.abspath(sys.argv[0])] + sys.argv[1:], env)
+
+
+def check_arguments(doc):
+    """Moves to the oracle, then returns the options every check takes (--parse-check,
+    --work-dir), described by the first line of the check's docstring; add more before parsing."""
+    become_oracle()
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--parse-check", required=True)
+    parser.add_argument("--work-dir", required=True)
+    return parser
 
 
 def host_stdlib():
