@@ -105,7 +105,10 @@ void append_json(std::string& out, const FileIndexResult& result) {
   out.append("]}");
 }
 
-void append_json(std::string& out, const IndexFilesResult& result) {
+namespace {
+
+// Everything of an indexFiles result up to the first element of `results`.
+void append_result_head(std::string& out, const IndexFilesResult& result) {
   out.push_back('{');
   if (result.cache_hits > 0) {
     out.append(R"("cacheHits":)");
@@ -115,6 +118,12 @@ void append_json(std::string& out, const IndexFilesResult& result) {
   out.append(R"("elapsedMs":)");
   append_u64(out, result.elapsed_ms);
   out.append(R"(,"results":[)");
+}
+
+}  // namespace
+
+void append_json(std::string& out, const IndexFilesResult& result) {
+  append_result_head(out, result);
   for (std::size_t i = 0; i < result.results.size(); ++i) {
     if (i > 0) out.push_back(',');
     append_json(out, result.results[i]);
@@ -128,15 +137,7 @@ std::string to_json_text(const IndexFilesResult& result,
   for (const auto& piece : encoded_results) bytes += piece.size() + 1;
   std::string out;
   out.reserve(bytes);
-  out.push_back('{');
-  if (result.cache_hits > 0) {
-    out.append(R"("cacheHits":)");
-    append_u64(out, result.cache_hits);
-    out.push_back(',');
-  }
-  out.append(R"("elapsedMs":)");
-  append_u64(out, result.elapsed_ms);
-  out.append(R"(,"results":[)");
+  append_result_head(out, result);
   for (std::size_t i = 0; i < encoded_results.size(); ++i) {
     if (i > 0) out.push_back(',');
     out.append(encoded_results[i]);
