@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../import_resolver/temp_tree.h"
+#include "../support/temp_tree.h"
 #include "cross_file/cross_file_resolver.h"
 #include "indexer/indexer.h"
 

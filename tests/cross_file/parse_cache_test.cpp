@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../import_resolver/temp_tree.h"
+#include "../support/temp_tree.h"
 
 namespace korvane::cross_file {
 namespace {

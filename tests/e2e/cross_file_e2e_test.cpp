@@ -2,37 +2,28 @@
 // definitions, the cross-file error text, and the driver's log lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 
+#include "../support/temp_tree.h"
 #include "harness.h"
 
 namespace korvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::HasSubstr;
+using ::testing::HasSubstr;
 
 class CrossFileE2E : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "korvane-xfile-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   std::string write(const std::string& name, const std::string& text) {
-    const fs::path path = fs::path(root_) / name;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return tree_.file(name, text).string();
   }
 
-  std::string root_;
+  korvane::testing::TempTree tree_;
+  const std::string root_ = tree_.root().string();
 };
 
 std::string index_request(const std::string& id, const std::string& files,

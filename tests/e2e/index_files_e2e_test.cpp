@@ -2,36 +2,28 @@
 // between requests, parameter errors and the handler's log lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 
+#include "../support/temp_tree.h"
 #include "harness.h"
 
 namespace korvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::HasSubstr;
+using ::testing::HasSubstr;
 
 class IndexFilesE2E : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "korvane-e2e-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   std::string write(const std::string& name, const std::string& text) {
-    const fs::path path = fs::path(root_) / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return tree_.file(name, text).string();
   }
 
-  std::string root_;
+  korvane::testing::TempTree tree_;
+  const std::string root_ = tree_.root().string();
 };
 
 // The server exits after `shutdown`; every run ends with it (its reply is the last body).
@@ -67,10 +59,10 @@ TEST_F(IndexFilesE2E, AnswersEveryFileInRequestOrder) {
   const std::string symbols_f = R"(","privateOrProtected":false,"symbols":[)"
                                 R"({"kind":12,"name":"f","visibilityFlags":1}]},)";
   EXPECT_THAT(without_elapsed(bodies[1]),
-              testing::StartsWith(R"({"jsonrpc":"2.0","id":2,"result":{"elapsedMs":N,"results":[)"
-                                  R"({"path":")" +
-                                  a + symbols_a + R"({"path":")" + stub + symbols_f +
-                                  R"({"error":"Parse error: [ParseError { error: )"));
+              ::testing::StartsWith(R"({"jsonrpc":"2.0","id":2,"result":{"elapsedMs":N,"results":[)"
+                                    R"({"path":")" +
+                                    a + symbols_a + R"({"path":")" + stub + symbols_f +
+                                    R"({"error":"Parse error: [ParseError { error: )"));
   const std::string tail =
       R"x(","path":")x" + bad +
       R"x(","privateOrProtected":false,"symbols":[]},)x"
@@ -80,7 +72,7 @@ TEST_F(IndexFilesE2E, AnswersEveryFileInRequestOrder) {
       R"x(","privateOrProtected":false,"symbols":[]},)x"
       R"x({"path":")x" +
       hidden + R"x(","privateOrProtected":true,"symbols":[]}]}})x";
-  EXPECT_THAT(bodies[1], testing::EndsWith(tail));
+  EXPECT_THAT(bodies[1], ::testing::EndsWith(tail));
   EXPECT_TRUE(r.logged("Indexing 5 files (parallel: false, cross_file_resolution: false)"));
   EXPECT_TRUE(std::regex_search(
       r.err, std::regex(R"(Indexed 5 files in \d+ms \(0 cache hits, 5 indexed\))")))

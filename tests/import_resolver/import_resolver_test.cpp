@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
-#include "temp_tree.h"
+#include "../support/temp_tree.h"
 
 namespace korvane::import_resolver {
 namespace {
