@@ -130,9 +130,10 @@ Result<std::string_view> read_regular_file(int fd, std::size_t size, std::string
   return checked_text(std::string_view(buffer.data(), done));
 }
 
-// Each pool thread keeps the buffer of its last file for the next one; one that grew past this
-// (a generated module of many megabytes) is handed back to the system after its file.
-constexpr std::size_t kKeptReadBuffer = std::size_t{8} << 20;
+// Each pool thread keeps the buffer of its last file for the next one. The server lives as long
+// as the editor, so one that grew past this (all but a few modules are smaller) is handed back
+// to the system after its file rather than held by every thread between batches.
+constexpr std::size_t kKeptReadBuffer = std::size_t{1} << 20;
 
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {

@@ -10,7 +10,7 @@ namespace {
 // Parsing file after file on one thread would otherwise take a fresh block of about the size of
 // each tree from the system, fault in every page of it and give it back. Each thread instead
 // keeps the largest block it has freed, up to this size, for the next tree it builds.
-constexpr size_t kKeptBlock = size_t{4} << 20;
+constexpr size_t kKeptBlock = size_t{2} << 20;
 
 thread_local std::unique_ptr<char[]> spare_data;
 thread_local size_t spare_capacity = 0;

@@ -100,8 +100,9 @@ bool Parser::parse_file(StmtList* body) {
 }
 
 namespace {
-// Tokens of about 4 MB of source; a larger array goes back to the system after its file.
-constexpr size_t kKeptTokens = size_t{1} << 20;
+// Tokens of about half a megabyte of source (1.5 MB kept per thread while the process lives); a
+// larger array goes back to the system after its file.
+constexpr size_t kKeptTokens = size_t{1} << 17;
 }  // namespace
 
 Result<ParsedModule, ParseError> parse_module(std::string_view source) {
