@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log/log.h"
 #include "../support/temp_tree.h"
+#include "log/log.h"
 
 namespace korvane::import_resolver {
 namespace {
