@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh --time 1800 json_reader_fuzz framing_fuzz
 #   scripts/fuzz.sh --replay                 # only the regression inputs, once each
 #
-# Each target starts from its seed corpus (fuzz/corpus/<target>) and the regression inputs
+# Each target starts from its seed corpus (fuzz/corpus/<target>; the targets that read Python
+# source share fuzz/corpus/python) and the regression inputs
 # (fuzz/regression/<target>); new coverage goes to a working corpus in the build directory,
 # so the checked-in seeds stay small. Crashes, leaks and timeouts are written to
 # <build>/artifacts/<target>/ and fail the run. FUZZ_BUILD_DIR picks the build directory
@@ -43,7 +44,11 @@ failed=0
 for t in "${targets[@]}"; do
   exe="$build/fuzz/$t"
   [ -x "$exe" ] || { echo "fuzz: no target $t" >&2; failed=1; continue; }
-  seeds="$root/fuzz/corpus/$t"
+  case "$t" in
+    python_lexer_fuzz | python_parser_fuzz | binder_fuzz | index_text_fuzz)
+      seeds="$root/fuzz/corpus/python" ;;
+    *) seeds="$root/fuzz/corpus/$t" ;;
+  esac
   regression="$root/fuzz/regression/$t"
   work="$build/corpus/$t"
   artifacts="$build/artifacts/$t/"
