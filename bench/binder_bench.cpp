@@ -23,6 +23,7 @@
 
 #include "binder/binder.h"
 #include "python/parser.h"
+#include "source_files.h"
 #include "util/utf8.h"
 
 namespace fs = std::filesystem;
@@ -37,28 +38,8 @@ struct SourceFile {
   std::string text;
 };
 
-bool excluded_dir(const fs::path& dir) {
-  static constexpr std::string_view kExcluded[] = {"test",          "tests",         "idle_test",
-                                                   "site-packages", "dist-packages", "__pycache__"};
-  auto name = dir.filename().string();
-  return std::find(std::begin(kExcluded), std::end(kExcluded), name) != std::end(kExcluded);
-}
-
 void add_sources(const fs::path& root, std::vector<SourceFile>& files) {
-  std::vector<std::string> paths;
-  std::error_code ec;
-  if (fs::is_regular_file(root, ec)) paths.push_back(root.string());
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (it->is_directory(ec) && excluded_dir(it->path())) {
-      it.disable_recursion_pending();
-    } else if (it->is_regular_file(ec)) {
-      auto ext = it->path().extension();
-      if (ext == ".py" || ext == ".pyi") paths.push_back(it->path().string());
-    }
-  }
-  std::sort(paths.begin(), paths.end());
-  for (auto& path : paths) {
+  for (auto& path : korvane::bench::list_sources(root)) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();

@@ -24,6 +24,7 @@
 #include <fmt/format.h>
 
 #include "python/parser.h"
+#include "source_files.h"
 #include "util/utf8.h"
 
 namespace fs = std::filesystem;
@@ -75,30 +76,7 @@ std::optional<std::string> command_output(const std::string& command) {
   return out;
 }
 
-bool excluded_dir(const fs::path& dir) {
-  static constexpr std::string_view kExcluded[] = {"test",          "tests",         "idle_test",
-                                                   "site-packages", "dist-packages", "__pycache__"};
-  auto name = dir.filename().string();
-  return std::find(std::begin(kExcluded), std::end(kExcluded), name) != std::end(kExcluded);
-}
-
-// Every .py/.pyi file under `root` (or `root` itself), test directories left out, sorted.
-std::vector<std::string> list_sources(const fs::path& root) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  if (fs::is_regular_file(root, ec)) return {root.string()};
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (it->is_directory(ec) && excluded_dir(it->path())) {
-      it.disable_recursion_pending();
-    } else if (it->is_regular_file(ec)) {
-      auto ext = it->path().extension();
-      if (ext == ".py" || ext == ".pyi") found.push_back(it->path().string());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
+using korvane::bench::list_sources;
 
 Corpus load_corpus(std::string name, const std::vector<fs::path>& roots) {
   Corpus corpus{std::move(name), {}, 0, 0};
