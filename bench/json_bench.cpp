@@ -5,7 +5,6 @@
 #include <string>
 
 #include "json/reader.h"
-#include "json/writer.h"
 #include "protocol/index_files.h"
 #include "protocol/jsonrpc.h"
 
@@ -54,12 +53,8 @@ void BM_WriteIndexFilesResult(benchmark::State& state) {
   }
   std::size_t bytes = 0;
   for (auto _ : state) {
-    std::string out;
-    out.reserve(128);
-    json::Writer w(out);
-    write_json(w, result);
-    const std::string text = protocol::write_response(
-        protocol::JsonRpcResponse::success(protocol::RequestId::number(7), {std::move(out)}));
+    const std::string text = protocol::write_response(protocol::JsonRpcResponse::success(
+        protocol::RequestId::number(7), {protocol::to_json_text(result)}));
     bytes = text.size();
     benchmark::DoNotOptimize(text.data());
   }

@@ -145,10 +145,7 @@ Result<void> decode_integer(const Value& v, int64_t min, uint64_t max, std::stri
 
 template <class I>
 std::string integer_name() {
-  // Built by appending: g++ 12 at -O3 reports a false -Wrestrict on "u" + std::string.
-  std::string name(1, std::is_signed_v<I> ? 'i' : 'u');
-  name += std::to_string(sizeof(I) * 8);
-  return name;
+  return (std::is_signed_v<I> ? "i" : "u") + std::to_string(sizeof(I) * 8);
 }
 
 template <class Table, class Fn, std::size_t... I>

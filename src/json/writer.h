@@ -7,8 +7,9 @@
 //   w.key("name");  w.string("run");  // debug builds abort when a key breaks that order
 //   w.end_object();                   // out == {"kind":12,"name":"run"}
 //
-// Result records write themselves through a Writer with their members in the fixed order,
-// so large results are never sorted at run time.
+// Records write themselves through a Writer with their members in the fixed order, so results
+// are never sorted at run time; the largest, indexFiles results, skip the Writer and are
+// appended as text by protocol/index_files.h.
 #pragma once
 
 #include <cstdint>
