@@ -6,11 +6,14 @@
 #   scripts/fuzz.sh --replay                 # only the regression inputs, once each
 #
 # Each target starts from its seed corpus (fuzz/corpus/<target>; the targets that read Python
-# source share fuzz/corpus/python) and the regression inputs
+# source share fuzz/corpus/python, joined by a handful of modules of the installed python3's
+# standard library, read where they are installed) and the regression inputs
 # (fuzz/regression/<target>); new coverage goes to a working corpus in the build directory,
-# so the checked-in seeds stay small. Crashes, leaks and timeouts are written to
-# <build>/artifacts/<target>/ and fail the run. FUZZ_BUILD_DIR picks the build directory
-# (default build/fuzz), FUZZ_JOBS the parallel workers per target (default 1).
+# so the checked-in seeds stay small. To shrink a seed corpus after a long run:
+#   <build>/fuzz/<target> -merge=1 -use_counters=0 NEW_DIR fuzz/corpus/<target> <build>/corpus/<target>
+# Crashes, leaks and timeouts are written to <build>/artifacts/<target>/ and fail the run.
+# FUZZ_BUILD_DIR picks the build directory (default build/fuzz), FUZZ_JOBS the parallel workers
+# per target (default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,15 +41,26 @@ if [ "${#targets[@]}" -eq 0 ]; then
   for exe in "$build"/fuzz/*_fuzz; do targets+=("$(basename "$exe")"); done
 fi
 
+# Real modules as Python seeds, copied from the standard library into the build directory.
+stdlib_seeds="$build/seeds/python"
+rm -rf "$stdlib_seeds"
+mkdir -p "$stdlib_seeds"
+stdlib="$(python3 -c 'import sysconfig; print(sysconfig.get_paths()["stdlib"])' 2>/dev/null || true)"
+for module in __future__ bisect colorsys keyword fnmatch string shlex textwrap contextlib; do
+  [ -n "$stdlib" ] && [ -f "$stdlib/$module.py" ] && cp "$stdlib/$module.py" "$stdlib_seeds/"
+done
+[ -n "$(ls -A "$stdlib_seeds")" ] || echo "fuzz: no python3 standard library found for seeds" >&2
+
 # The loop's replies and the server's diagnostics are not wanted on the terminal.
 export RUST_LOG=""
 failed=0
 for t in "${targets[@]}"; do
   exe="$build/fuzz/$t"
   [ -x "$exe" ] || { echo "fuzz: no target $t" >&2; failed=1; continue; }
+  extra_seeds=""
   case "$t" in
     python_lexer_fuzz | python_parser_fuzz | binder_fuzz | index_text_fuzz)
-      seeds="$root/fuzz/corpus/python" ;;
+      seeds="$root/fuzz/corpus/python"; extra_seeds="$stdlib_seeds" ;;
     *) seeds="$root/fuzz/corpus/$t" ;;
   esac
   regression="$root/fuzz/regression/$t"
@@ -55,6 +69,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts"
   dirs=("$work")
   [ -d "$seeds" ] && dirs+=("$seeds")
+  [ -n "$extra_seeds" ] && dirs+=("$extra_seeds")
   [ -d "$regression" ] && dirs+=("$regression")
   common=(-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=65536
           -artifact_prefix="$artifacts" -print_final_stats=1)
