@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz preset) and runs each one.
 #
-#   scripts/fuzz.sh --runs 2000              # every target, a fixed number of runs (CI smoke)
+#   scripts/fuzz.sh --runs 10000             # every target, a fixed number of runs (CI smoke)
 #   scripts/fuzz.sh --time 1800 json_reader_fuzz framing_fuzz
 #   scripts/fuzz.sh --replay                 # only the regression inputs, once each
 #
