@@ -6,8 +6,8 @@
 #   scripts/fuzz.sh --replay                 # only the regression inputs, once each
 #
 # Each target starts from its seed corpus (fuzz/corpus/<target>; the targets that read Python
-# source share fuzz/corpus/python, joined by a handful of modules of the installed python3's
-# standard library, read where they are installed) and the regression inputs
+# source share fuzz/corpus/python, joined by a handful of modules copied at run time from the
+# installed python3's standard library) and the regression inputs
 # (fuzz/regression/<target>); new coverage goes to a working corpus in the build directory,
 # so the checked-in seeds stay small. To shrink a seed corpus after a long run:
 #   <build>/fuzz/<target> -merge=1 -use_counters=0 NEW_DIR fuzz/corpus/<target> <build>/corpus/<target>
