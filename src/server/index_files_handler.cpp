@@ -4,25 +4,35 @@
 #include <utility>
 #include <vector>
 
-#include "indexer/cache.h"
+#include "cross_file/cross_file_indexer.h"
 #include "indexer/indexer.h"
-#include "indexer/worker_pool.h"
 #include "log/log.h"
 #include "protocol/index_files.h"
+#include "server/index_files_records.h"
+#include "server/result_cache.h"
 #include "server/server.h"
+#include "util/worker_pool.h"
 
 namespace korvane::server {
 
 namespace {
 
 using protocol::FileIndexResult;
-using protocol::FileToIndex;
 
-// The files the cache could not serve, with their places in the request.
+// The files the cache could not serve, with their places in the request and their cache keys.
 struct Pending {
-  std::vector<FileToIndex> files;
+  std::vector<indexer::FileToIndex> files;
   std::vector<std::size_t> positions;
+  std::vector<std::optional<CacheKey>> keys;
 };
+
+std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
+                                                    const Pending& pending, bool parallel,
+                                                    bool cross_file) {
+  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel);
+  indexer::log_batch_summary(pending.files);
+  return ix.index_batch(pending.files, parallel);
+}
 
 // A large reply is most of the work left after a parallel batch; its results are encoded on
 // the pool too, each into its own piece. Each result is dropped as soon as its piece is written
@@ -62,7 +72,9 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
             request.files.size(), parallel, cross_file);
 
   indexer.with([&](indexer::Indexer& ix) {
-    if (request.search_paths) ix.configure_search_paths(*request.search_paths);
+    if (!request.search_paths) return;
+    ix.configure_search_paths(search_roots(*request.search_paths),
+                              python_version(*request.search_paths));
   });
 
   // Each result lands in its request slot, so no sorting is needed afterwards.
@@ -70,31 +82,27 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   uint32_t cache_hits = 0;
   Pending pending;
   for (std::size_t i = 0; i < request.files.size(); ++i) {
-    if (auto key = indexer::CacheKey::from_file(request.files[i])) {
+    std::optional<CacheKey> key = CacheKey::from_file(request.files[i]);
+    if (key) {
       if (auto hit = cache.get(*key)) {
         slots[i] = std::move(*hit);
         ++cache_hits;
         continue;
       }
     }
-    pending.files.push_back(std::move(request.files[i]));
+    pending.files.push_back(file_to_index(std::move(request.files[i])));
     pending.positions.push_back(i);
+    pending.keys.push_back(std::move(key));
   }
 
   if (!pending.files.empty()) {
     indexer.with([&](indexer::Indexer& ix) {
-      std::vector<FileIndexResult> results;
-      if (cross_file) {
-        results = ix.index_files_with_cross_file_resolution(pending.files, parallel);
-      } else {
-        ix.set_indexed_files(pending.files);
-        results = ix.index_batch(pending.files, parallel);
-      }
+      std::vector<indexer::FileIndexResult> results =
+          index_pending(ix, pending, parallel, cross_file);
       for (std::size_t k = 0; k < results.size(); ++k) {
-        if (auto key = indexer::CacheKey::from_file(pending.files[k])) {
-          cache.insert(std::move(*key), results[k]);
-        }
-        slots[pending.positions[k]] = std::move(results[k]);
+        FileIndexResult reply = to_protocol(std::move(results[k]));
+        if (pending.keys[k]) cache.insert(std::move(*pending.keys[k]), reply);
+        slots[pending.positions[k]] = std::move(reply);
       }
     });
   }

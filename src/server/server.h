@@ -18,13 +18,13 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include "indexer/cache.h"
 #include "indexer/indexer.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
 #include "protocol/lifecycle.h"
 #include "server/fatal_error.h"
+#include "server/result_cache.h"
 #include "util/guarded.h"
 #include "util/result.h"
 
@@ -64,7 +64,7 @@ class Server {
   std::atomic<uint64_t> message_count{0};  // messages that decoded as requests or notifications
   // The indexFiles state: the indexer is held through a whole batch; the cache has its own lock.
   Guarded<indexer::Indexer> indexer;
-  indexer::IndexCache cache;
+  IndexCache cache;
   std::atomic<bool> initialized{false};
 };
 

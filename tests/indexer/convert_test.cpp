@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "indexer/indexer.h"
+#include "indexer/symbol_rules.h"
 
 namespace korvane::indexer {
 namespace {
@@ -9,9 +10,6 @@ using binder::AliasInfo;
 using binder::Declaration;
 using binder::DeclarationKind;
 using binder::SymbolFlags;
-using protocol::FileToIndex;
-using protocol::IndexedSymbol;
-using protocol::SymbolAlias;
 
 Declaration decl(DeclarationKind kind, bool constant = false, bool final = false) {
   Declaration d;
@@ -57,7 +55,32 @@ TEST(DetermineSymbolKind, FirstDeclarationDecides) {
       {"X", {decl(V), decl(DeclarationKind::Function)}, 14},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Indexer::determine_symbol_kind(c.name, c.declarations), c.want) << c.name;
+    EXPECT_EQ(symbol_kind(c.name, c.declarations, KindRule::kExported), c.want) << c.name;
+  }
+}
+
+// Module tables share the exported rule but never take a leading "_" for a constant.
+TEST(DetermineSymbolKind, ModuleTablesRefuseUnderscoreConstants) {
+  const auto V = DeclarationKind::Variable;
+  struct Case {
+    const char* name;
+    std::vector<Declaration> declarations;
+    uint32_t want;
+  };
+  const Case cases[] = {
+      {"_CACHE", {decl(V)}, 13},
+      {"_private", {decl(V)}, 13},
+      {"MAX_SIZE", {decl(V)}, 14},
+      {"X1", {decl(V)}, 14},
+      {"A_B", {decl(V)}, 14},
+      {"lower", {decl(V)}, 13},
+      {"_X", {decl(V, true)}, 14},           // a mark still decides
+      {"\xC3\x89T\xC3\x89", {decl(V)}, 13},  // "ÉTÉ": ASCII only here too
+      {"C", {decl(DeclarationKind::Class)}, 5},
+      {"none", {}, 13},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(symbol_kind(c.name, c.declarations, KindRule::kModuleTable), c.want) << c.name;
   }
 }
 
@@ -76,8 +99,8 @@ FileToIndex file_with(Flags f) {
 
 TEST(ConvertDeclaredSymbol, AdmissionAndVisibilityFollowFileFlags) {
   constexpr uint32_t kNone = 0xFFFFFFFF;  // not admitted
-  const uint32_t H = SymbolFlags::HIDDEN, P = SymbolFlags::PY_TYPED_HIDDEN,
-                 A = SymbolFlags::IN_DUNDER_ALL;
+  const uint32_t H = SymbolFlags::kHidden, P = SymbolFlags::kPyTypedHidden,
+                 A = SymbolFlags::kInDunderAll;
   struct Case {
     const char* name;
     Flags file;
@@ -104,7 +127,7 @@ TEST(ConvertDeclaredSymbol, AdmissionAndVisibilityFollowFileFlags) {
     binder::Symbol symbol;
     symbol.declarations.push_back(variable);
     symbol.flags = c.symbol_flags;
-    auto got = Indexer::convert_declared_symbol("x", symbol, file_with(c.file));
+    auto got = convert_declared_symbol("x", symbol, file_with(c.file));
     if (c.want_visibility == kNone) {
       EXPECT_FALSE(got) << c.name;
     } else {
@@ -119,7 +142,7 @@ TEST(ConvertDeclaredSymbol, AliasFromTheFirstImportDeclaration) {
   symbol.declarations.push_back(decl(DeclarationKind::Function));
   symbol.declarations.push_back(import_decl("..pkg.mod", "f"));
   symbol.declarations.push_back(import_decl("other", "g"));
-  auto got = Indexer::convert_declared_symbol("f", symbol, file_with({true}));
+  auto got = convert_declared_symbol("f", symbol, file_with({true}));
   ASSERT_TRUE(got);
   EXPECT_EQ(got->kind, 12u);
   EXPECT_EQ(got->alias, (SymbolAlias{"f", "..pkg.mod", 13}));
@@ -128,7 +151,7 @@ TEST(ConvertDeclaredSymbol, AliasFromTheFirstImportDeclaration) {
   binder::Symbol module;
   module.declarations.push_back(import_decl("os.path", std::nullopt));
   module.declarations.push_back(decl(DeclarationKind::Variable));
-  auto plain_import = Indexer::convert_declared_symbol("os", module, file_with({true}));
+  auto plain_import = convert_declared_symbol("os", module, file_with({true}));
   ASSERT_TRUE(plain_import);
   EXPECT_EQ(plain_import->alias, (SymbolAlias{"", "os.path", 13}));
 }
@@ -142,11 +165,11 @@ TEST(ConvertSymbols, SkipsDundersAndImportOnlyNames) {
   };
   const auto V = DeclarationKind::Variable;
   add("__version__", 0, {decl(V)});
-  add("__author__", SymbolFlags::IN_DUNDER_ALL, {decl(V)});
+  add("__author__", SymbolFlags::kInDunderAll, {decl(V)});
   add("reexported", 0, {import_decl("m", "reexported")});
   add("nothing", 0, {});
   add("kept", 0, {decl(V)});
-  auto got = Indexer::convert_symbols(scope, file_with({true}));
+  auto got = convert_symbols(scope, file_with({true}), /*follow=*/nullptr);
   std::vector<std::string> names;
   for (const auto& s : got) names.push_back(s.name);
   std::sort(names.begin(), names.end());
@@ -161,7 +184,7 @@ TEST(DedupSymbols, KeepsFirstOccurrenceAndOrder) {
   std::vector<IndexedSymbol> symbols = {sym("a", 1),       sym("b", 2), sym("a", 3),
                                         sym(long_name, 4), sym("c", 5), sym("b", 6),
                                         sym(long_name, 7), sym("d", 8)};
-  Indexer::dedup_symbols(symbols);
+  dedup_symbols(symbols);
   std::vector<uint32_t> kinds;
   for (const auto& s : symbols) kinds.push_back(s.kind);
   EXPECT_EQ(kinds, (std::vector<uint32_t>{1, 2, 4, 5, 8}));

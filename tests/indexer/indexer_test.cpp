@@ -1,4 +1,5 @@
 #include "indexer/indexer.h"
+#include "indexer/symbol_rules.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include "util/file_text.h"
 #include "util/os_error.h"
 
 namespace korvane::indexer {
 namespace {
 
 namespace fs = std::filesystem;
-using protocol::FileToIndex;
 
 class TempDir {
  public:
@@ -71,7 +72,7 @@ TEST(ReadFileContent, ReadsWholeFilesAndReportsErrorsAsClientTexts) {
       {"empty path", "", Unexpected(os_error_text(ENOENT))},
   };
   for (const auto& c : cases) {
-    auto got = Indexer::read_file_content(c.path);
+    auto got = read_file_content(c.path);
     ASSERT_EQ(got.has_value(), c.want.has_value()) << c.name;
     if (got) {
       EXPECT_EQ(*got, *c.want) << c.name;
@@ -87,7 +88,7 @@ TEST(ReadFileContent, UnreadableFileFailsAtOpen) {
   TempDir dir;
   const std::string path = dir.write("locked.py", "x = 1\n");
   ::chmod(path.c_str(), 0);
-  auto got = Indexer::read_file_content(path);
+  auto got = read_file_content(path);
   ASSERT_FALSE(got);
   EXPECT_EQ(got.error(), os_error_text(EACCES));
 }
