@@ -123,8 +123,7 @@ void log_batch_summary(std::span<const FileToIndex> files) {
 std::optional<FileIndexResult> Indexer::check_should_skip_file(const FileToIndex& file) {
   profiling::TimingGuard timer("file_name_check");
   const std::string_view stem = file_stem(last_path_component(file.path));
-  const bool skipped = stem.size() >= 2 && stem.front() == '_' && !is_dunder_name(stem);
-  if (!skipped) return std::nullopt;
+  if (!binder::is_private_name(stem)) return std::nullopt;
   KLOG_DEBUG(kLogTarget, "Skipping private/protected file: {}", file.path);
   FileIndexResult result = empty_result(file);
   result.private_or_protected = true;

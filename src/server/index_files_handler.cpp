@@ -26,6 +26,25 @@ struct Pending {
   std::vector<std::optional<CacheKey>> keys;
 };
 
+// Serves what the cache holds into `slots`; the rest is translated for the indexer.
+Pending serve_from_cache(const IndexCache& cache, std::vector<protocol::FileToIndex>& files,
+                         std::vector<std::optional<FileIndexResult>>& slots) {
+  Pending pending;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::optional<CacheKey> key = CacheKey::from_file(files[i]);
+    if (key) {
+      if (auto hit = cache.get(*key)) {
+        slots[i] = std::move(*hit);
+        continue;
+      }
+    }
+    pending.files.push_back(file_to_index(std::move(files[i])));
+    pending.positions.push_back(i);
+    pending.keys.push_back(std::move(key));
+  }
+  return pending;
+}
+
 std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
                                                     const Pending& pending, bool parallel,
                                                     bool cross_file) {
@@ -79,21 +98,8 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
 
   // Each result lands in its request slot, so no sorting is needed afterwards.
   std::vector<std::optional<FileIndexResult>> slots(request.files.size());
-  uint32_t cache_hits = 0;
-  Pending pending;
-  for (std::size_t i = 0; i < request.files.size(); ++i) {
-    std::optional<CacheKey> key = CacheKey::from_file(request.files[i]);
-    if (key) {
-      if (auto hit = cache.get(*key)) {
-        slots[i] = std::move(*hit);
-        ++cache_hits;
-        continue;
-      }
-    }
-    pending.files.push_back(file_to_index(std::move(request.files[i])));
-    pending.positions.push_back(i);
-    pending.keys.push_back(std::move(key));
-  }
+  Pending pending = serve_from_cache(cache, request.files, slots);
+  const auto cache_hits = static_cast<uint32_t>(slots.size() - pending.files.size());
 
   if (!pending.files.empty()) {
     indexer.with([&](indexer::Indexer& ix) {
