@@ -19,11 +19,12 @@ namespace {
 
 using protocol::FileIndexResult;
 
-// The files the cache could not serve, with their places in the request and their cache keys.
+// The files the cache could not serve, with their places in the request, and the cache keys of
+// those that carry one (by their index in `files`).
 struct Pending {
   std::vector<indexer::FileToIndex> files;
   std::vector<std::size_t> positions;
-  std::vector<std::optional<CacheKey>> keys;
+  std::vector<std::pair<std::size_t, CacheKey>> keys;
 };
 
 // Serves what the cache holds into `slots`; the rest is translated for the indexer.
@@ -38,9 +39,9 @@ Pending serve_from_cache(const IndexCache& cache, std::vector<protocol::FileToIn
         continue;
       }
     }
+    if (key) pending.keys.emplace_back(pending.files.size(), std::move(*key));
     pending.files.push_back(file_to_index(std::move(files[i])));
     pending.positions.push_back(i);
-    pending.keys.push_back(std::move(key));
   }
   return pending;
 }
@@ -53,18 +54,19 @@ std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
   return ix.index_batch(pending.files, parallel);
 }
 
-// The wire form of each result, on the pool for a parallel batch: taking a few hundred thousand
-// symbols apart costs milliseconds on one thread.
-std::vector<FileIndexResult> translate(std::vector<indexer::FileIndexResult> results,
-                                       bool parallel) {
-  std::vector<FileIndexResult> replies(results.size());
-  const auto one = [&](std::size_t k) { replies[k] = to_protocol(std::move(results[k])); };
+// Each result's wire form into its request slot, on the pool for a parallel batch: taking a few
+// hundred thousand symbols apart costs milliseconds on one thread. Each result is freed as it
+// is taken apart, so the two forms of the batch are never held whole at once.
+void store_replies(std::vector<indexer::FileIndexResult> results, const Pending& pending,
+                   std::vector<std::optional<FileIndexResult>>& slots, bool parallel) {
+  const auto one = [&](std::size_t k) {
+    slots[pending.positions[k]] = to_protocol(std::move(results[k]));
+  };
   if (parallel) {
     worker_pool::parallel_for_each_index(results.size(), one);
   } else {
     for (std::size_t k = 0; k < results.size(); ++k) one(k);
   }
-  return replies;
 }
 
 // A large reply is most of the work left after a parallel batch; its results are encoded on
@@ -117,12 +119,9 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
 
   if (!pending.files.empty()) {
     indexer.with([&](indexer::Indexer& ix) {
-      std::vector<FileIndexResult> replies =
-          translate(index_pending(ix, pending, parallel, cross_file), parallel);
-      for (std::size_t k = 0; k < replies.size(); ++k) {
-        if (pending.keys[k]) cache.insert(std::move(*pending.keys[k]), replies[k]);
-        slots[pending.positions[k]] = std::move(replies[k]);
-      }
+      store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
+      for (auto& [k, key] : pending.keys)
+        cache.insert(std::move(key), *slots[pending.positions[k]]);
     });
   }
 

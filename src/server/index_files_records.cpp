@@ -46,7 +46,7 @@ indexer::FileToIndex file_to_index(protocol::FileToIndex&& file) {
                               file.include_all_symbols, file.is_stub, file.is_py_typed};
 }
 
-protocol::FileIndexResult to_protocol(indexer::FileIndexResult&& result) {
+protocol::FileIndexResult to_protocol(indexer::FileIndexResult result) {
   protocol::FileIndexResult out;
   out.path = std::move(result.path);
   out.symbols.reserve(result.symbols.size());

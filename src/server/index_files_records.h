@@ -24,7 +24,8 @@ std::optional<binder::PythonVersion> python_version(const protocol::SearchPathsC
 // What the indexer reads of a requested file (not the cache's mtime and size).
 indexer::FileToIndex file_to_index(protocol::FileToIndex&& file);
 
-// The wire form of a result, taken apart symbol by symbol (`cached` stays absent).
-protocol::FileIndexResult to_protocol(indexer::FileIndexResult&& result);
+// The wire form of a result, taken apart symbol by symbol and freed as it goes (`cached` stays
+// absent).
+protocol::FileIndexResult to_protocol(indexer::FileIndexResult result);
 
 }  // namespace korvane::server
