@@ -33,8 +33,8 @@ Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& tr
       return Unexpected(std::move(sent).error());
     }
   }
-  // The message is answered now (a notification only handled): whatever must follow every
-  // request belongs here, before the end test.
+  // From here on the message is done and its reply, if any, written: work that must follow
+  // every answered request goes here, before the end test.
   if (!initialized() && message_count() > 0) {
     KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
     return Flow::kStop;
