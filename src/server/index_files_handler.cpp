@@ -99,14 +99,13 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   protocol::IndexFilesParams request = std::move(*decoded);
   const auto start = std::chrono::steady_clock::now();
   // Plain locals, not a structured binding: clang 14 cannot capture those in a lambda.
-  const protocol::FeatureFlags flags =
-      feature_flags.with([](const protocol::FeatureFlags& f) { return f; });
+  const protocol::FeatureFlags flags = feature_flags();
   const bool parallel = flags.parallel;
   const bool cross_file = flags.cross_file_resolution;
   KLOG_INFO(kLogTarget, "Indexing {} files (parallel: {}, cross_file_resolution: {})",
             request.files.size(), parallel, cross_file);
 
-  indexer.with([&](indexer::Indexer& ix) {
+  indexer_.with([&](indexer::Indexer& ix) {
     if (!request.search_paths) return;
     ix.configure_search_paths(search_roots(*request.search_paths),
                               python_version(*request.search_paths));
@@ -114,14 +113,14 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
 
   // Each result lands in its request slot, so no sorting is needed afterwards.
   std::vector<std::optional<FileIndexResult>> slots(request.files.size());
-  Pending pending = serve_from_cache(cache, request.files, slots);
+  Pending pending = serve_from_cache(cache_, request.files, slots);
   const auto cache_hits = static_cast<uint32_t>(slots.size() - pending.files.size());
 
   if (!pending.files.empty()) {
-    indexer.with([&](indexer::Indexer& ix) {
+    indexer_.with([&](indexer::Indexer& ix) {
       store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
       for (auto& [k, key] : pending.keys)
-        cache.insert(std::move(key), *slots[pending.positions[k]]);
+        cache_.insert(std::move(key), *slots[pending.positions[k]]);
     });
   }
 
