@@ -34,13 +34,13 @@ void merge_wildcard_imports(const binder::BinderResult& bound, const FileToIndex
 
 std::vector<IndexedSymbol> extract_symbols(const indexer::Indexer& indexer, const FileToIndex& file,
                                            const CachedParse& parse, CrossFileResolver& resolver) {
-  profiling::TimingGuard extract("extract_symbols_mut_cached");
+  profiling::TimingGuard extract("cross_file_extract_symbols");
   std::optional<binder::BinderResult> bound;
   {
     profiling::TimingGuard bind("bind_module_cached");
     bound = binder::Binder(indexer.file_info_for(file)).bind_module(parse.module->body());
   }
-  profiling::TimingGuard convert("convert_with_resolver_mut_cached");
+  profiling::TimingGuard convert("cross_file_convert_symbols");
   const indexer::ImportFollower follow =
       [&](std::string_view module_text,
           std::string_view name) -> std::optional<indexer::SymbolAlias> {
@@ -68,7 +68,7 @@ std::unique_ptr<CrossFileResolver> build_resolver(const indexer::Indexer& indexe
 
 FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& file,
                            CrossFileResolver& resolver, ParseCache& parse_cache) {
-  profiling::TimingGuard total("index_file_with_resolver_mut_cached");
+  profiling::TimingGuard total("cross_file_index_file");
   KLOG_DEBUG(kLogTarget, "Indexing with cross-file resolution (mut, cached): {}", file.path);
   if (auto skipped = indexer::Indexer::check_should_skip_file(file)) return std::move(*skipped);
 
