@@ -129,5 +129,34 @@ INSTANTIATE_TEST_SUITE_P(
                     LexCase{"a\xE2\x82\xAC", "ERR(InvalidCharacter { found: \"\xE2\x82\xAC\" })"},
                     LexCase{"a <> b", "a < > b NL EOF"}));
 
+// The lexer's keyword and operator switches are written by hand against token_kinds.def: a
+// spelling listed there that lexes to another kind, or to a shorter token, is a fault of one
+// or the other.
+TEST(Lexer, EverySpellingLexesToItsKind) {
+  struct Row {
+    TokenKind kind;
+    std::string_view spelling;
+  };
+  const Row rows[] = {
+#define PUNCTUATOR(Kind, Spelling) {TokenKind::Kind, Spelling},
+#define KEYWORD(Kind, Spelling) {TokenKind::Kind, Spelling},
+#include "python/token_kinds.def"
+  };
+  for (const Row& row : rows) {
+    // A closing bracket lexes only after its opener.
+    std::string opener = row.kind == TokenKind::RPar     ? "("
+                         : row.kind == TokenKind::RSqb   ? "["
+                         : row.kind == TokenKind::RBrace ? "{"
+                                                         : "";
+    std::string source = opener + std::string(row.spelling);
+    std::vector<Token> tokens;
+    Lexer(source, 0).run(tokens);
+    const Token& t = tokens.at(opener.empty() ? 0 : 1);
+    EXPECT_EQ(t.kind, row.kind) << row.spelling;
+    EXPECT_EQ(source.substr(t.start, t.end - t.start), row.spelling);
+    EXPECT_EQ(token_kind_text(row.kind), "'" + std::string(row.spelling) + "'");
+  }
+}
+
 }  // namespace
 }  // namespace korvane::python
