@@ -26,12 +26,14 @@ static_assert(sizeof(Attribute) == 48);
 static_assert(sizeof(IntLiteral) == 24);
 static_assert(sizeof(BinOp) == 32);
 
+namespace {
 // Each node class's kinds are one run of NodeKind, so that its classof is one range check.
 constexpr bool is_run(std::span<const NodeKind> kinds) {
   return static_cast<size_t>(kinds.back()) - static_cast<size_t>(kinds.front()) + 1 == kinds.size();
 }
 static_assert(is_run(node_kinds::kStmts) && is_run(node_kinds::kExprs) &&
               is_run(node_kinds::kPatterns) && is_run(node_kinds::kTypeParams));
+}  // namespace
 
 std::string_view node_kind_name(NodeKind kind) {
   static constexpr std::string_view kNames[] = {

@@ -60,12 +60,12 @@ inline constexpr NodeKind kTypeParams[] = {
 #define TYPE_PARAM(Kind) NodeKind::Kind,
 #include "python/node_kinds.def"
 };
-}  // namespace node_kinds
 
 // Whether `k` is one of `kinds`, a run of consecutive kinds (checked in ast.cpp).
 constexpr bool in_run(NodeKind k, std::span<const NodeKind> kinds) {
   return k >= kinds.front() && k <= kinds.back();
 }
+}  // namespace node_kinds
 
 // The name of a kind as written in node_kinds.def ("FunctionDef", "StringLiteral").
 std::string_view node_kind_name(NodeKind kind);
@@ -90,16 +90,16 @@ struct Node {
 };
 
 struct Stmt : Node {
-  static bool classof(NodeKind k) { return in_run(k, node_kinds::kStmts); }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kStmts); }
 };
 struct Expr : Node {
-  static bool classof(NodeKind k) { return in_run(k, node_kinds::kExprs); }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kExprs); }
 };
 struct Pattern : Node {
-  static bool classof(NodeKind k) { return in_run(k, node_kinds::kPatterns); }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kPatterns); }
 };
 struct TypeParam : Node {
-  static bool classof(NodeKind k) { return in_run(k, node_kinds::kTypeParams); }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kTypeParams); }
 };
 
 template <NodeKind K, class Base>
