@@ -2,6 +2,7 @@
 // line joining, and the modes of f-strings.
 #include "python/lexer.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -144,17 +145,17 @@ TEST(Lexer, EverySpellingLexesToItsKind) {
   };
   for (const Row& row : rows) {
     // A closing bracket lexes only after its opener.
-    std::string opener = row.kind == TokenKind::RPar     ? "("
-                         : row.kind == TokenKind::RSqb   ? "["
-                         : row.kind == TokenKind::RBrace ? "{"
-                                                         : "";
-    std::string source = opener + std::string(row.spelling);
+    std::string_view opener = row.kind == TokenKind::RPar     ? "("
+                              : row.kind == TokenKind::RSqb   ? "["
+                              : row.kind == TokenKind::RBrace ? "{"
+                                                              : "";
+    std::string source = fmt::format("{}{}", opener, row.spelling);
     std::vector<Token> tokens;
     Lexer(source, 0).run(tokens);
     const Token& t = tokens.at(opener.empty() ? 0 : 1);
     EXPECT_EQ(t.kind, row.kind) << row.spelling;
     EXPECT_EQ(source.substr(t.start, t.end - t.start), row.spelling);
-    EXPECT_EQ(token_kind_text(row.kind), "'" + std::string(row.spelling) + "'");
+    EXPECT_EQ(token_kind_text(row.kind), fmt::format("'{}'", row.spelling));
   }
 }
 
