@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
@@ -297,8 +298,8 @@ TEST(BatchBuild, ParallelAndSequentialFillTheSameMaps) {
   TempTree tree;
   std::vector<indexer::FileToIndex> files;
   for (int i = 0; i < 40; ++i) {
-    const std::string name = "m" + std::to_string(i) + ".py";
-    tree.file(name, "v" + std::to_string(i) + " = " + std::to_string(i) + "\n");
+    const std::string name = fmt::format("m{}.py", i);
+    tree.file(name, fmt::format("v{} = {}\n", i, i));
     files.push_back(file_at(tree.text(name)));
   }
   // The same path twice: the later occurrence's table wins.

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
@@ -107,8 +108,7 @@ TEST(ParseCache, ConcurrentCallersGetEqualParses) {
   TempTree tree;
   std::vector<std::string> paths;
   for (int i = 0; i < 8; ++i) {
-    paths.push_back(
-        tree.file("m" + std::to_string(i) + ".py", "v = " + std::to_string(i) + "\n").string());
+    paths.push_back(tree.file(fmt::format("m{}.py", i), fmt::format("v = {}\n", i)).string());
   }
   ParseCache cache;
   std::atomic<int> failures{0};
