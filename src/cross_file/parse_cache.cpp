@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "indexer/indexer.h"
+#include "util/file_text.h"
 #include "util/unicode_text.h"
 
 namespace korvane::cross_file {
@@ -17,7 +17,7 @@ struct ParsedFile {
 };
 
 std::optional<CachedParse> read_and_parse(std::string_view path) {
-  Result<std::string> text = indexer::Indexer::read_file_content(std::string(path));
+  Result<std::string> text = read_file_content(std::string(path));
   if (!text) return std::nullopt;
   auto source = std::make_shared<const std::string>(std::move(*text));
   auto parsed = python::parse_module(*source);
@@ -53,7 +53,7 @@ std::optional<CachedParse> ParseCache::get_or_parse(std::string_view path) {
   return parse;
 }
 
-std::size_t ParseCache::len() const {
+std::size_t ParseCache::size() const {
   std::lock_guard lock(mutex_);
   return entries_.size();
 }

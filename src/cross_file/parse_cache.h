@@ -39,7 +39,7 @@ class ParseCache {
   // read or parsed (failures are not remembered, so a later call tries again).
   std::optional<CachedParse> get_or_parse(std::string_view path);
 
-  std::size_t len() const;
+  std::size_t size() const;
 
   // Entries are shared by paths that differ only in letter case or in "\" against "/".
   static std::string key_of(std::string_view path);
