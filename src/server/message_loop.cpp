@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "server/input_reader.h"
 #include "server/server.h"
+#include "util/memory_release.h"
 #include "util/os_error.h"
 #include "util/utf8.h"
 #include "util/white_space.h"
@@ -116,6 +117,8 @@ Result<void, FatalError> Server::process_messages(int input_fd, int output_fd) {
         return fatal(std::move(written).error());
       }
     }
+    // The server idles most of its life: what the message needed goes back to the system now.
+    release_free_memory();
 
     if (!initialized.load() && message_count.load() > 0) {
       KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
