@@ -293,7 +293,7 @@ std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> f
 Result<std::vector<IndexedSymbol>> Indexer::extract_and_build_result(const FileToIndex& file,
                                                                      std::string_view text) const {
   const auto parse_start = std::chrono::steady_clock::now();
-  auto parsed = python::parse_module(text);
+  auto parsed = python::parse_module(text, python::ParseDepth::Outline);
   if (!parsed) {
     std::string rendering = render_parse_error(parsed.error());
     KLOG_WARN(kLogTarget, "Failed to parse file {}: {}", file.path, rendering);
