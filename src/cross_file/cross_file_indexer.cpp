@@ -3,12 +3,15 @@
 #include <chrono>
 #include <memory>
 
+#include <absl/container/flat_hash_map.h>
+
 #include "cross_file/cross_file_resolver.h"
 #include "cross_file/duration_text.h"
 #include "cross_file/parse_cache.h"
 #include "indexer/indexer.h"
 #include "indexer/profiling.h"
 #include "log/log.h"
+#include "util/memory_release.h"
 
 namespace korvane::indexer {
 namespace {
@@ -156,13 +159,23 @@ std::vector<protocol::FileIndexResult> Indexer::index_files_with_cross_file_reso
   const Clock::time_point pass_start = Clock::now();
   std::vector<protocol::FileIndexResult> results;
   results.reserve(files.size());
-  for (const protocol::FileToIndex& file : files) {
-    results.push_back(index_file_with_resolver_mut_cached(file, *resolver, parse_cache));
+  // A file's parse serves nothing after its own indexing unless its path comes again, so it is
+  // dropped then: the batch's texts and trees are not all held until the end.
+  absl::flat_hash_map<std::string_view, std::size_t> last_use;
+  for (std::size_t i = 0; i < files.size(); ++i) last_use[files[i].path] = i;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    results.push_back(index_file_with_resolver_mut_cached(files[i], *resolver, parse_cache));
+    if (last_use[files[i].path] == i) parse_cache->release(files[i].path);
   }
   const Clock::duration pass_elapsed = Clock::now() - pass_start;
   profiling::record_timing("cross_file_index", profiling::Duration::from(pass_elapsed));
   KLOG_DEBUG(kLogTarget, "Cross-file indexing completed in {}",
              cross_file::format_duration(pass_elapsed));
+  // The request's tables and parses go, and their memory back to the system, before the reply
+  // is built: it would otherwise come on top of them.
+  resolver.reset();
+  parse_cache.reset();
+  release_free_memory();
   return results;
 }
 

@@ -29,13 +29,13 @@ std::optional<binder::PythonVersion> binder_version(
   return binder::PythonVersion{version->major, version->minor};
 }
 
-std::optional<binder::AliasInfo> first_alias(const binder::Symbol& symbol) {
+std::unique_ptr<const binder::AliasInfo> first_alias(const binder::Symbol& symbol) {
   for (const binder::Declaration& declaration : symbol.declarations) {
     if (declaration.kind == DeclarationKind::Import && declaration.alias_info) {
-      return declaration.alias_info;
+      return std::make_unique<const binder::AliasInfo>(*declaration.alias_info);
     }
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 ResolvedSymbolInfo definition_in(const ModuleSymbolTable& table, const ModuleSymbolEntry& entry,
@@ -130,8 +130,7 @@ ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderR
         break;
       }
     }
-    table.symbol_map.emplace(name,
-                             ModuleSymbolEntry{name, first_alias(symbol), kind, symbol.flags});
+    table.symbol_map.emplace(name, ModuleSymbolEntry{first_alias(symbol), kind, symbol.flags});
   }
   return table;
 }
@@ -161,6 +160,8 @@ SharedTable CrossFileResolver::index_file_on_demand(std::string_view path,
   file.is_stub = path.ends_with(".pyi");
   std::optional<ModuleSymbolTable> table = build_module_table(file, file.module_name);
   if (!table) return nullptr;
+  // Its table is all that is asked of a module outside the batch from now on.
+  parse_cache_->release(path);
   insert_table(std::move(*table), /*map_module_name=*/false);
   return find_table(path);
 }
