@@ -71,7 +71,8 @@ void Arena::give_back(Block block) {
 void* Arena::allocate_slow(size_t size, size_t align) {
   if (in_scratch_) return allocate_scratch(size, align);
   size_t block = std::max(next_block_, size + align);
-  next_block_ = blocks_.empty() ? later_blocks_ : std::min(next_block_ + next_block_ / 2, largest_block_);
+  next_block_ =
+      blocks_.empty() ? later_blocks_ : std::min(next_block_ + next_block_ / 2, largest_block_);
   wasted_ += static_cast<size_t>(end_ - cur_);
   // A spare far larger than the block would be held, unused, as long as the tree.
   blocks_.push_back(take_block(block, block * 2));

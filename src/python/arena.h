@@ -29,8 +29,8 @@ class Arena {
  public:
   // `first_block` sizes the first block and `later_blocks` every one after it; parse_module
   // derives both from the number of tokens, so a tree mostly fits its first block.
-  // With `largest_block` above `later_blocks`, each later block doubles up to that size, so a
-  // tree of unknown size wastes at most about half of its last block.
+  // With `largest_block` above `later_blocks`, each later block is half as large again as the
+  // one before, up to that size, so a tree of unknown size wastes little.
   explicit Arena(size_t first_block = 16 * 1024, size_t later_blocks = 16 * 1024,
                  size_t largest_block = 0)
       : next_block_(first_block),
