@@ -14,7 +14,8 @@
 //                dist-packages that hold mypy.
 //   stdlib313    CPython 3.13's standard library with its tests (pyenv's 3.13.0), same flags.
 // Modes: plain and cross-file, each sequential and parallel (RAYON_NUM_THREADS sizes the pool).
-// Files carry mtime and size as the extension sends them, so the result cache is filled too.
+// Files carry no mtime and size, so what stays after the reply is the server's own; with
+// --cache-keys they do, as the extension sends them, and the result cache keeps every result.
 //
 // elapsedMs is the server's own count (best of --repeat); peak RSS (VmHWM) and RSS after the
 // reply (VmRSS) are the largest seen over the repeats. MiB are 2^20 bytes, MB/s 10^6 bytes.
@@ -56,6 +57,7 @@ struct Options {
   int repeat = 3;
   bool quick = false;
   bool run_peer = true;
+  bool cache_keys = false;           // mtime and size, so the result cache keeps every result
   std::vector<std::string> corpora;  // empty: all
 };
 
@@ -167,14 +169,15 @@ std::optional<Corpus> stdlib313_corpus(const Typeshed& t) {
   return corpus;
 }
 
-std::string files_json(const Corpus& corpus) {
+std::string files_json(const Corpus& corpus, bool cache_keys) {
   std::string out = "[";
   for (const auto& file : corpus.files) {
     if (out.size() > 1) out += ',';
     out += "{\"path\":";
     korvane::json::append_quoted(out, file.path);
-    out += fmt::format(R"(,"includeAllSymbols":true,"isStub":{},"mtime":{},"size":{}}})",
-                       file.is_stub, file.mtime, file.size);
+    out += fmt::format(R"(,"includeAllSymbols":true,"isStub":{})", file.is_stub);
+    if (cache_keys) out += fmt::format(R"(,"mtime":{},"size":{})", file.mtime, file.size);
+    out += '}';
   }
   return out + "]";
 }
@@ -339,7 +342,7 @@ std::optional<double> run_peer(const Options& options, const std::string& files)
 double mib(uint64_t kb) { return static_cast<double>(kb) / 1024.0; }
 
 void report(const Options& options, const Corpus& corpus) {
-  const std::string files = files_json(corpus);
+  const std::string files = files_json(corpus, options.cache_keys);
   const double corpus_mib = static_cast<double>(corpus.bytes) / (1 << 20);
   fmt::print("{}: {} files, {:.1f} MiB\n", corpus.name, corpus.files.size(), corpus_mib);
   fmt::print(
@@ -392,6 +395,8 @@ Options parse_options(int argc, char** argv) {
       o.repeat = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--corpus" && i + 1 < argc) {
       o.corpora.emplace_back(argv[++i]);
+    } else if (arg == "--cache-keys") {
+      o.cache_keys = true;
     } else if (arg == "--no-peer") {
       o.run_peer = false;
     } else if (arg == "--quick") {
@@ -399,7 +404,7 @@ Options parse_options(int argc, char** argv) {
     } else {
       fmt::print(stderr,
                  "usage: memory_bench [--binary PATH] [--python PATH] [--repeat N] "
-                 "[--corpus environment|stdlib313]... [--no-peer] [--quick]\n");
+                 "[--corpus environment|stdlib313]... [--no-peer] [--cache-keys] [--quick]\n");
       std::exit(2);
     }
   }
