@@ -13,7 +13,7 @@ namespace {
 // Parsing file after file on one thread would otherwise take a fresh block of about the size of
 // each tree from the system, fault in every page of it and give it back. Each thread instead
 // keeps the largest block it has freed, up to this size, for the next tree it builds.
-constexpr size_t kKeptBlock = size_t{2} << 20;
+constexpr size_t kKeptBlock = size_t{256} << 10;
 
 // Scratch blocks stay below the size at which the allocator maps fresh pages for each block, so
 // a body that needs several reuses memory already faulted in.

@@ -105,7 +105,21 @@ namespace {
 // far longer than faulting in a fresh one.
 constexpr size_t kKeptTokens = size_t{1} << 14;
 constexpr size_t kFirstOutlineBlock = 512;
+constexpr size_t kOutlineBytesPerToken = 12;
 constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
+// An outline keeps the module level whole, and of a definition there only its first tokens'
+// worth: the tokens outside any indented block bound it.
+size_t outline_first_block(const std::vector<Token>& tokens) {
+  size_t depth = 0, top_level = 0;
+  for (const Token& t : tokens) {
+    depth += t.kind == TokenKind::Indent;
+    depth -= t.kind == TokenKind::Dedent;
+    top_level += depth == 0;
+  }
+  return std::clamp<size_t>(top_level * kOutlineBytesPerToken, kFirstOutlineBlock,
+                            kLargestOutlineBlock);
+}
+
 }  // namespace
 
 Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
@@ -140,7 +154,7 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
   // blocks, wastes little memory and costs few allocations. An outline's size is not known
   // beforehand: it is mostly far smaller, so its blocks start small and grow.
   size_t estimate = tokens.size() * 24;
-  auto arena = outline ? std::make_unique<Arena>(kFirstOutlineBlock, kFirstOutlineBlock,
+  auto arena = outline ? std::make_unique<Arena>(outline_first_block(tokens), kFirstOutlineBlock,
                                                  kLargestOutlineBlock)
                        : std::make_unique<Arena>(std::max<size_t>(estimate, 256),
                                                  std::clamp<size_t>(estimate / 16, 1024, 1u << 20));
