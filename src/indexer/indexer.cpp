@@ -133,7 +133,7 @@ Result<std::string_view> read_regular_file(int fd, std::size_t size, std::string
 // Each pool thread keeps the buffer of its last file for the next one. The server lives as long
 // as the editor, so one that grew past this (all but a few modules are smaller) is handed back
 // to the system after its file rather than held by every thread between batches.
-constexpr std::size_t kKeptReadBuffer = std::size_t{1} << 20;
+constexpr std::size_t kKeptReadBuffer = std::size_t{256} << 10;
 
 // Closes the descriptor and unmaps on every path out of read_file_content.
 struct MappedFile {
