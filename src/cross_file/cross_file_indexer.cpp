@@ -150,6 +150,9 @@ std::vector<protocol::FileIndexResult> Indexer::index_files_with_cross_file_reso
       std::make_unique<CrossFileResolver>(std::move(config), parse_cache, python_version_);
   resolver->build_from_files(files, parallel);
   resolver->preindex_common_stdlib_modules();
+  // What the table builds freed on the pool's threads is of no use to the pass below, which
+  // allocates on this thread.
+  release_free_memory();
   const Clock::duration build_elapsed = Clock::now() - build_start;
   profiling::record_timing("cross_file_build", profiling::Duration::from(build_elapsed));
   KLOG_DEBUG(kLogTarget, "Built cross-file resolver with {} modules in {} (parse cache size: {})",
