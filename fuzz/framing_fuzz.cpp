@@ -1,9 +1,9 @@
 // Raw bytes on standard input: the whole message loop, framing, dispatch and replies.
 //
-// The input is handed to Server::process_messages through an in-memory file, the replies
-// collected from another. Invariants: the loop always ends (at end of input, by the end test or
-// with a fatal error), and what it wrote is a sequence of well-framed JSON-RPC responses with
-// exactly one of `result` and `error`.
+// The input reaches the transport's loop, driving a Server, through an in-memory file, the
+// replies are collected from another. Invariants: the loop always ends (at end of input, by the
+// end test or with a fatal error), and what it wrote is a sequence of well-framed JSON-RPC
+// responses with exactly one of `result` and `error`.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include "fuzz_support.h"
 #include "json/reader.h"
 #include "server/server.h"
+#include "server/transport.h"
 #include "util/utf8.h"
 
 using namespace korvane;
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ::lseek(in, 0, SEEK_SET);
   {
     server::Server server;
-    auto run = server.process_messages(in, out);
+    server::Transport transport(in, out);
+    auto run = transport.loop(server);
     if (!run) FUZZ_CHECK(!run.error().long_form().empty(), "fatal error without text");
   }
   check_output(read_fully(out));

@@ -11,6 +11,7 @@
 #include "log/log.h"
 #include "protocol/lifecycle.h"
 #include "server/server.h"
+#include "server/transport.h"
 
 namespace {
 
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
             korvane::protocol::kServerVersion, korvane::protocol::kProtocolVersion);
 
   auto server = std::make_unique<korvane::server::Server>();
-  auto run = server->process_messages(STDIN_FILENO, STDOUT_FILENO);
+  korvane::server::Transport transport(STDIN_FILENO, STDOUT_FILENO);
+  auto run = transport.loop(*server);
   if (!run) {
     KLOG_ERROR(kTarget, "Server error: {}", run.error().long_form());
     std::fflush(stdout);

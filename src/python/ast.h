@@ -35,94 +35,39 @@ struct TextRange {
   friend bool operator==(TextRange a, TextRange b) = default;
 };
 
+// The kinds are listed once, in node_kinds.def.
 enum class NodeKind : uint8_t {
-  // Statements.
-  FunctionDef,
-  ClassDef,
-  Return,
-  Delete,
-  Assign,
-  TypeAlias,
-  AugAssign,
-  AnnAssign,
-  For,
-  While,
-  If,
-  With,
-  Match,
-  Raise,
-  Try,
-  Assert,
-  Import,
-  ImportFrom,
-  Global,
-  Nonlocal,
-  ExprStmt,
-  Pass,
-  Break,
-  Continue,
-  // Expressions.
-  BoolOp,
-  NamedExpr,
-  BinOp,
-  UnaryOp,
-  Lambda,
-  IfExp,
-  Dict,
-  Set,
-  ListComp,
-  SetComp,
-  DictComp,
-  GeneratorExp,
-  Await,
-  Yield,
-  YieldFrom,
-  Compare,
-  Call,
-  FormattedValue,
-  JoinedStr,
-  Interpolation,
-  TemplateStr,
-  StringLiteral,
-  BytesLiteral,
-  IntLiteral,
-  FloatLiteral,
-  ImaginaryLiteral,
-  BooleanLiteral,
-  NoneLiteral,
-  EllipsisLiteral,
-  Attribute,
-  Subscript,
-  Starred,
-  Name,
-  List,
-  Tuple,
-  Slice,
-  // Patterns.
-  MatchValue,
-  MatchSingleton,
-  MatchSequence,
-  MatchMapping,
-  MatchClass,
-  MatchStar,
-  MatchAs,
-  MatchOr,
-  // Type parameters.
-  TypeVar,
-  ParamSpec,
-  TypeVarTuple,
+#define NODE(Kind, Base) Kind,
+#include "python/node_kinds.def"
 };
 
-inline constexpr NodeKind kFirstStmt = NodeKind::FunctionDef;
-inline constexpr NodeKind kLastStmt = NodeKind::Continue;
-inline constexpr NodeKind kFirstExpr = NodeKind::BoolOp;
-inline constexpr NodeKind kLastExpr = NodeKind::Slice;
-inline constexpr NodeKind kFirstPattern = NodeKind::MatchValue;
-inline constexpr NodeKind kLastPattern = NodeKind::MatchOr;
-inline constexpr NodeKind kFirstTypeParam = NodeKind::TypeVar;
-inline constexpr NodeKind kLastTypeParam = NodeKind::TypeVarTuple;
+// The kinds of each node class, which the .def lists together so that `is<Stmt>()` and its
+// like are one range check.
+namespace node_kinds {
+inline constexpr NodeKind kStmts[] = {
+#define STMT(Kind) NodeKind::Kind,
+#include "python/node_kinds.def"
+};
+inline constexpr NodeKind kExprs[] = {
+#define EXPR(Kind) NodeKind::Kind,
+#include "python/node_kinds.def"
+};
+inline constexpr NodeKind kPatterns[] = {
+#define PATTERN(Kind) NodeKind::Kind,
+#include "python/node_kinds.def"
+};
+inline constexpr NodeKind kTypeParams[] = {
+#define TYPE_PARAM(Kind) NodeKind::Kind,
+#include "python/node_kinds.def"
+};
 
-// The name of a kind as written above ("FunctionDef", "StringLiteral").
+// Whether `k` is one of `kinds`, a run of consecutive kinds (checked in ast.cpp).
+constexpr bool in_run(NodeKind k, std::span<const NodeKind> kinds) {
+  return k >= kinds.front() && k <= kinds.back();
+}
+}  // namespace node_kinds
+
+// The name of a kind as written in node_kinds.def ("FunctionDef", "StringLiteral").
 std::string_view node_kind_name(NodeKind kind);
 
 struct Node {
@@ -145,16 +90,16 @@ struct Node {
 };
 
 struct Stmt : Node {
-  static bool classof(NodeKind k) { return k >= kFirstStmt && k <= kLastStmt; }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kStmts); }
 };
 struct Expr : Node {
-  static bool classof(NodeKind k) { return k >= kFirstExpr && k <= kLastExpr; }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kExprs); }
 };
 struct Pattern : Node {
-  static bool classof(NodeKind k) { return k >= kFirstPattern && k <= kLastPattern; }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kPatterns); }
 };
 struct TypeParam : Node {
-  static bool classof(NodeKind k) { return k >= kFirstTypeParam && k <= kLastTypeParam; }
+  static bool classof(NodeKind k) { return node_kinds::in_run(k, node_kinds::kTypeParams); }
 };
 
 template <NodeKind K, class Base>

@@ -143,7 +143,7 @@ class Dumper {
     out += ')';
   }
 
-  // Kind(child, child, ...) for the fields given.
+  // Kind(field, field, ...), each field printed by a callable.
   template <class... F>
   void call(std::string_view name, F&&... fields) {
     out += name;
@@ -152,343 +152,215 @@ class Dumper {
     ((first ? void(first = false) : void(out += ", "), fields()), ...);
     out += ')';
   }
+  // Fields for call().
+  auto child(const Node* n) {
+    return [this, n] { node(n); };
+  }
+  template <class T>
+  auto children(std::span<T* const> items) {
+    return [this, items] { list(items); };
+  }
+  auto text(std::string_view t) {
+    return [this, t] { out += t; };
+  }
+  auto text_or_dash(std::string_view t) {
+    return [this, t] { opt_name(t); };
+  }
 
-  void stmt(const Stmt* s);
-  void expr(const Expr* e);
-  void pattern(const Pattern* p);
+  // The fields of each kind of node.
+#define NODE(Kind, Base) void print(const Kind* n);
+#include "python/node_kinds.def"
 };
 
 void Dumper::node(const Node* n) {
   if (!n) {
     out += '-';
-  } else if (n->is<Stmt>()) {
-    stmt(static_cast<const Stmt*>(n));
-  } else if (n->is<Expr>()) {
-    expr(static_cast<const Expr*>(n));
-  } else if (n->is<Pattern>()) {
-    pattern(static_cast<const Pattern*>(n));
-  } else if (auto* t = n->as<TypeVar>()) {
-    call(
-        "TypeVar", [&] { out += t->name; }, [&] { node(t->bound); },
-        [&] { node(t->default_value); });
-  } else if (auto* p = n->as<ParamSpec>()) {
-    call(
-        "ParamSpec", [&] { out += p->name; }, [&] { node(p->default_value); });
-  } else if (auto* v = n->as<TypeVarTuple>()) {
-    call(
-        "TypeVarTuple", [&] { out += v->name; }, [&] { node(v->default_value); });
+    return;
+  }
+  switch (n->kind) {
+#define NODE(Kind, Base)                \
+  case NodeKind::Kind:                  \
+    print(static_cast<const Kind*>(n)); \
+    return;
+#include "python/node_kinds.def"
   }
 }
 
-void Dumper::stmt(const Stmt* s) {
-  auto L = [&](auto items) { return [this, items] { list(items); }; };
-  auto N = [&](const Node* n) { return [this, n] { node(n); }; };
-  auto S = [&](std::string_view t) { return [this, t] { out += t; }; };
-  switch (s->kind) {
-    case NodeKind::FunctionDef: {
-      auto* f = s->as<FunctionDef>();
-      call(
-          f->is_async ? "AsyncFunctionDef" : "FunctionDef", S(f->name), L(f->type_params),
-          [&] { args(f->args); }, N(f->returns), L(f->body), L(f->decorator_list));
-      return;
+// ---- Statements ----
+
+void Dumper::print(const FunctionDef* n) {
+  call(
+      n->is_async ? "AsyncFunctionDef" : "FunctionDef", text(n->name), children(n->type_params),
+      [&] { args(n->args); }, child(n->returns), children(n->body), children(n->decorator_list));
+}
+void Dumper::print(const ClassDef* n) {
+  call("ClassDef", text(n->name), children(n->type_params), children(n->bases),
+       children(n->keywords), children(n->body), children(n->decorator_list));
+}
+void Dumper::print(const Return* n) { call("Return", child(n->value)); }
+void Dumper::print(const Delete* n) { call("Delete", children(n->targets)); }
+void Dumper::print(const Assign* n) { call("Assign", children(n->targets), child(n->value)); }
+void Dumper::print(const TypeAlias* n) {
+  call("TypeAlias", child(n->name), children(n->type_params), child(n->value));
+}
+void Dumper::print(const AugAssign* n) {
+  call("AugAssign", child(n->target), text(kOperators[int(n->op)]), child(n->value));
+}
+void Dumper::print(const AnnAssign* n) {
+  call("AnnAssign", child(n->target), child(n->annotation), child(n->value),
+       text(n->simple ? "1" : "0"));
+}
+void Dumper::print(const For* n) {
+  call(n->is_async ? "AsyncFor" : "For", child(n->target), child(n->iter), children(n->body),
+       children(n->orelse));
+}
+void Dumper::print(const While* n) {
+  call("While", child(n->test), children(n->body), children(n->orelse));
+}
+void Dumper::print(const If* n) {
+  call("If", child(n->test), children(n->body), children(n->elif_else_clauses));
+}
+void Dumper::print(const With* n) {
+  call(n->is_async ? "AsyncWith" : "With", children(n->items), children(n->body));
+}
+void Dumper::print(const Match* n) { call("Match", child(n->subject), children(n->cases)); }
+void Dumper::print(const Raise* n) { call("Raise", child(n->exc), child(n->cause)); }
+void Dumper::print(const Try* n) {
+  call(n->is_star ? "TryStar" : "Try", children(n->body), children(n->handlers),
+       children(n->orelse), children(n->finalbody));
+}
+void Dumper::print(const Assert* n) { call("Assert", child(n->test), child(n->msg)); }
+void Dumper::print(const Import* n) { call("Import", children(n->names)); }
+void Dumper::print(const ImportFrom* n) {
+  call("ImportFrom", text_or_dash(n->module), children(n->names),
+       [&] { out += std::to_string(n->level); });
+}
+void Dumper::print(const Global* n) {
+  call("Global", [&] { names(n->names); });
+}
+void Dumper::print(const Nonlocal* n) {
+  call("Nonlocal", [&] { names(n->names); });
+}
+void Dumper::print(const ExprStmt* n) { call("Expr", child(n->value)); }
+void Dumper::print(const Pass*) { out += "Pass"; }
+void Dumper::print(const Break*) { out += "Break"; }
+void Dumper::print(const Continue*) { out += "Continue"; }
+
+// ---- Expressions ----
+
+void Dumper::print(const BoolOp* n) {
+  call("BoolOp", text(n->op == BoolOperator::And ? "and" : "or"), children(n->values));
+}
+void Dumper::print(const NamedExpr* n) { call("NamedExpr", child(n->target), child(n->value)); }
+void Dumper::print(const BinOp* n) {
+  call("BinOp", child(n->left), text(kOperators[int(n->op)]), child(n->right));
+}
+void Dumper::print(const UnaryOp* n) {
+  call("UnaryOp", text(kUnary[int(n->op)]), child(n->operand));
+}
+void Dumper::print(const Lambda* n) {
+  call(
+      "Lambda", [&] { args(n->args); }, child(n->body));
+}
+void Dumper::print(const IfExp* n) {
+  call("IfExp", child(n->test), child(n->body), child(n->orelse));
+}
+void Dumper::print(const Dict* n) { call("Dict", children(n->keys), children(n->values)); }
+void Dumper::print(const Set* n) { call("Set", children(n->elts)); }
+void Dumper::print(const ListComp* n) { call("ListComp", child(n->elt), children(n->generators)); }
+void Dumper::print(const SetComp* n) { call("SetComp", child(n->elt), children(n->generators)); }
+void Dumper::print(const DictComp* n) {
+  call("DictComp", child(n->key), child(n->value), children(n->generators));
+}
+void Dumper::print(const GeneratorExp* n) {
+  call("GeneratorExp", child(n->elt), children(n->generators));
+}
+void Dumper::print(const Await* n) { call("Await", child(n->value)); }
+void Dumper::print(const Yield* n) { call("Yield", child(n->value)); }
+void Dumper::print(const YieldFrom* n) { call("YieldFrom", child(n->value)); }
+void Dumper::print(const Compare* n) {
+  auto ops = [&] {
+    out += '[';
+    for (size_t i = 0; i < n->ops.size(); ++i) {
+      if (i) out += ", ";
+      out += kCompare[int(n->ops[i])];
     }
-    case NodeKind::ClassDef: {
-      auto* c = s->as<ClassDef>();
-      call("ClassDef", S(c->name), L(c->type_params), L(c->bases), L(c->keywords), L(c->body),
-           L(c->decorator_list));
-      return;
-    }
-    case NodeKind::Return:
-      call("Return", N(s->as<Return>()->value));
-      return;
-    case NodeKind::Delete:
-      call("Delete", L(s->as<Delete>()->targets));
-      return;
-    case NodeKind::Assign:
-      call("Assign", L(s->as<Assign>()->targets), N(s->as<Assign>()->value));
-      return;
-    case NodeKind::TypeAlias: {
-      auto* t = s->as<TypeAlias>();
-      call("TypeAlias", N(t->name), L(t->type_params), N(t->value));
-      return;
-    }
-    case NodeKind::AugAssign: {
-      auto* a = s->as<AugAssign>();
-      call("AugAssign", N(a->target), S(kOperators[int(a->op)]), N(a->value));
-      return;
-    }
-    case NodeKind::AnnAssign: {
-      auto* a = s->as<AnnAssign>();
-      call("AnnAssign", N(a->target), N(a->annotation), N(a->value), S(a->simple ? "1" : "0"));
-      return;
-    }
-    case NodeKind::For: {
-      auto* f = s->as<For>();
-      call(f->is_async ? "AsyncFor" : "For", N(f->target), N(f->iter), L(f->body), L(f->orelse));
-      return;
-    }
-    case NodeKind::While: {
-      auto* w = s->as<While>();
-      call("While", N(w->test), L(w->body), L(w->orelse));
-      return;
-    }
-    case NodeKind::If: {
-      auto* i = s->as<If>();
-      call("If", N(i->test), L(i->body), L(i->elif_else_clauses));
-      return;
-    }
-    case NodeKind::With: {
-      auto* w = s->as<With>();
-      call(w->is_async ? "AsyncWith" : "With", L(w->items), L(w->body));
-      return;
-    }
-    case NodeKind::Match:
-      call("Match", N(s->as<Match>()->subject), L(s->as<Match>()->cases));
-      return;
-    case NodeKind::Raise:
-      call("Raise", N(s->as<Raise>()->exc), N(s->as<Raise>()->cause));
-      return;
-    case NodeKind::Try: {
-      auto* t = s->as<Try>();
-      call(t->is_star ? "TryStar" : "Try", L(t->body), L(t->handlers), L(t->orelse),
-           L(t->finalbody));
-      return;
-    }
-    case NodeKind::Assert:
-      call("Assert", N(s->as<Assert>()->test), N(s->as<Assert>()->msg));
-      return;
-    case NodeKind::Import:
-      call("Import", L(s->as<Import>()->names));
-      return;
-    case NodeKind::ImportFrom: {
-      auto* i = s->as<ImportFrom>();
-      call(
-          "ImportFrom", [&] { opt_name(i->module); }, L(i->names),
-          [&] { out += std::to_string(i->level); });
-      return;
-    }
-    case NodeKind::Global:
-      call("Global", [&] { names(s->as<Global>()->names); });
-      return;
-    case NodeKind::Nonlocal:
-      call("Nonlocal", [&] { names(s->as<Nonlocal>()->names); });
-      return;
-    case NodeKind::ExprStmt:
-      call("Expr", N(s->as<ExprStmt>()->value));
-      return;
-    case NodeKind::Pass:
-      out += "Pass";
-      return;
-    case NodeKind::Break:
-      out += "Break";
-      return;
-    case NodeKind::Continue:
-      out += "Continue";
-      return;
-    default:
-      out += node_kind_name(s->kind);
-      return;
-  }
+    out += ']';
+  };
+  call("Compare", child(n->left), ops, children(n->comparators));
+}
+void Dumper::print(const Call* n) {
+  call("Call", child(n->func), children(n->args), children(n->keywords));
+}
+void Dumper::print(const FormattedValue* n) {
+  call("FormattedValue", child(n->value), text(kConversion[int(n->conversion)]),
+       child(n->format_spec));
+}
+void Dumper::print(const JoinedStr* n) { call("JoinedStr", children(n->values)); }
+void Dumper::print(const Interpolation* n) {
+  call(
+      "Interpolation", child(n->value), [&] { quoted(n->str); },
+      text(kConversion[int(n->conversion)]), child(n->format_spec));
+}
+void Dumper::print(const TemplateStr* n) { call("TemplateStr", children(n->values)); }
+void Dumper::print(const StringLiteral* n) {
+  call("Str", [&] { quoted(n->value); });
+}
+void Dumper::print(const BytesLiteral* n) {
+  call("Bytes", [&] { quoted(n->value); });
+}
+void Dumper::print(const IntLiteral* n) {
+  call("Int", [&] { out += n->too_big ? std::string("big") : std::to_string(n->value); });
+}
+void Dumper::print(const FloatLiteral* n) {
+  call("Float", [&] { out += fmt::format("{}", n->value); });
+}
+void Dumper::print(const ImaginaryLiteral* n) {
+  call("Imaginary", [&] { out += fmt::format("{}", n->imag); });
+}
+void Dumper::print(const BooleanLiteral* n) { out += n->value ? "True" : "False"; }
+void Dumper::print(const NoneLiteral*) { out += "None"; }
+void Dumper::print(const EllipsisLiteral*) { out += "Ellipsis"; }
+void Dumper::print(const Attribute* n) { call("Attribute", child(n->value), text(n->attr)); }
+void Dumper::print(const Subscript* n) { call("Subscript", child(n->value), child(n->slice)); }
+void Dumper::print(const Starred* n) { call("Starred", child(n->value)); }
+void Dumper::print(const Name* n) { call("Name", text(n->id)); }
+void Dumper::print(const List* n) { call("List", children(n->elts)); }
+void Dumper::print(const Tuple* n) { call("Tuple", children(n->elts)); }
+void Dumper::print(const Slice* n) {
+  call("Slice", child(n->lower), child(n->upper), child(n->step));
 }
 
-void Dumper::expr(const Expr* e) {
-  auto L = [&](auto items) { return [this, items] { list(items); }; };
-  auto N = [&](const Node* n) { return [this, n] { node(n); }; };
-  auto S = [&](std::string_view t) { return [this, t] { out += t; }; };
-  switch (e->kind) {
-    case NodeKind::BoolOp: {
-      auto* b = e->as<BoolOp>();
-      call("BoolOp", S(b->op == BoolOperator::And ? "and" : "or"), L(b->values));
-      return;
-    }
-    case NodeKind::NamedExpr:
-      call("NamedExpr", N(e->as<NamedExpr>()->target), N(e->as<NamedExpr>()->value));
-      return;
-    case NodeKind::BinOp: {
-      auto* b = e->as<BinOp>();
-      call("BinOp", N(b->left), S(kOperators[int(b->op)]), N(b->right));
-      return;
-    }
-    case NodeKind::UnaryOp: {
-      auto* u = e->as<UnaryOp>();
-      call("UnaryOp", S(kUnary[int(u->op)]), N(u->operand));
-      return;
-    }
-    case NodeKind::Lambda:
-      call(
-          "Lambda", [&] { args(e->as<Lambda>()->args); }, N(e->as<Lambda>()->body));
-      return;
-    case NodeKind::IfExp: {
-      auto* i = e->as<IfExp>();
-      call("IfExp", N(i->test), N(i->body), N(i->orelse));
-      return;
-    }
-    case NodeKind::Dict: {
-      auto* d = e->as<Dict>();
-      call("Dict", L(d->keys), L(d->values));
-      return;
-    }
-    case NodeKind::Set:
-      call("Set", L(e->as<Set>()->elts));
-      return;
-    case NodeKind::ListComp:
-      call("ListComp", N(e->as<ListComp>()->elt), L(e->as<ListComp>()->generators));
-      return;
-    case NodeKind::SetComp:
-      call("SetComp", N(e->as<SetComp>()->elt), L(e->as<SetComp>()->generators));
-      return;
-    case NodeKind::DictComp: {
-      auto* d = e->as<DictComp>();
-      call("DictComp", N(d->key), N(d->value), L(d->generators));
-      return;
-    }
-    case NodeKind::GeneratorExp:
-      call("GeneratorExp", N(e->as<GeneratorExp>()->elt), L(e->as<GeneratorExp>()->generators));
-      return;
-    case NodeKind::Await:
-      call("Await", N(e->as<Await>()->value));
-      return;
-    case NodeKind::Yield:
-      call("Yield", N(e->as<Yield>()->value));
-      return;
-    case NodeKind::YieldFrom:
-      call("YieldFrom", N(e->as<YieldFrom>()->value));
-      return;
-    case NodeKind::Compare: {
-      auto* c = e->as<Compare>();
-      call(
-          "Compare", N(c->left),
-          [&] {
-            out += '[';
-            for (size_t i = 0; i < c->ops.size(); ++i) {
-              if (i) out += ", ";
-              out += kCompare[int(c->ops[i])];
-            }
-            out += ']';
-          },
-          L(c->comparators));
-      return;
-    }
-    case NodeKind::Call: {
-      auto* c = e->as<Call>();
-      call("Call", N(c->func), L(c->args), L(c->keywords));
-      return;
-    }
-    case NodeKind::FormattedValue: {
-      auto* f = e->as<FormattedValue>();
-      call("FormattedValue", N(f->value), S(kConversion[int(f->conversion)]), N(f->format_spec));
-      return;
-    }
-    case NodeKind::JoinedStr:
-      call("JoinedStr", L(e->as<JoinedStr>()->values));
-      return;
-    case NodeKind::Interpolation: {
-      auto* i = e->as<Interpolation>();
-      call(
-          "Interpolation", N(i->value), [&] { quoted(i->str); }, S(kConversion[int(i->conversion)]),
-          N(i->format_spec));
-      return;
-    }
-    case NodeKind::TemplateStr:
-      call("TemplateStr", L(e->as<TemplateStr>()->values));
-      return;
-    case NodeKind::StringLiteral:
-      call("Str", [&] { quoted(e->as<StringLiteral>()->value); });
-      return;
-    case NodeKind::BytesLiteral:
-      call("Bytes", [&] { quoted(e->as<BytesLiteral>()->value); });
-      return;
-    case NodeKind::IntLiteral: {
-      auto* i = e->as<IntLiteral>();
-      call("Int", [&] { out += i->too_big ? std::string("big") : std::to_string(i->value); });
-      return;
-    }
-    case NodeKind::FloatLiteral:
-      call("Float", [&] { out += fmt::format("{}", e->as<FloatLiteral>()->value); });
-      return;
-    case NodeKind::ImaginaryLiteral:
-      call("Imaginary", [&] { out += fmt::format("{}", e->as<ImaginaryLiteral>()->imag); });
-      return;
-    case NodeKind::BooleanLiteral:
-      out += e->as<BooleanLiteral>()->value ? "True" : "False";
-      return;
-    case NodeKind::NoneLiteral:
-      out += "None";
-      return;
-    case NodeKind::EllipsisLiteral:
-      out += "Ellipsis";
-      return;
-    case NodeKind::Attribute:
-      call("Attribute", N(e->as<Attribute>()->value), S(e->as<Attribute>()->attr));
-      return;
-    case NodeKind::Subscript:
-      call("Subscript", N(e->as<Subscript>()->value), N(e->as<Subscript>()->slice));
-      return;
-    case NodeKind::Starred:
-      call("Starred", N(e->as<Starred>()->value));
-      return;
-    case NodeKind::Name:
-      call("Name", S(e->as<Name>()->id));
-      return;
-    case NodeKind::List:
-      call("List", L(e->as<List>()->elts));
-      return;
-    case NodeKind::Tuple:
-      call("Tuple", L(e->as<Tuple>()->elts));
-      return;
-    case NodeKind::Slice: {
-      auto* s = e->as<Slice>();
-      call("Slice", N(s->lower), N(s->upper), N(s->step));
-      return;
-    }
-    default:
-      out += node_kind_name(e->kind);
-      return;
-  }
-}
+// ---- Patterns ----
 
-void Dumper::pattern(const Pattern* p) {
-  auto L = [&](auto items) { return [this, items] { list(items); }; };
-  auto N = [&](const Node* n) { return [this, n] { node(n); }; };
-  switch (p->kind) {
-    case NodeKind::MatchValue:
-      call("MatchValue", N(p->as<MatchValue>()->value));
-      return;
-    case NodeKind::MatchSingleton: {
-      constexpr const char* kSingleton[] = {"None", "True", "False"};
-      call("MatchSingleton", [&] { out += kSingleton[int(p->as<MatchSingleton>()->value)]; });
-      return;
-    }
-    case NodeKind::MatchSequence:
-      call("MatchSequence", L(p->as<MatchSequence>()->patterns));
-      return;
-    case NodeKind::MatchMapping: {
-      auto* m = p->as<MatchMapping>();
-      call("MatchMapping", L(m->keys), L(m->patterns), [&] { opt_name(m->rest); });
-      return;
-    }
-    case NodeKind::MatchClass: {
-      auto* c = p->as<MatchClass>();
-      call(
-          "MatchClass", N(c->cls), L(c->patterns), [&] { names(c->kwd_attrs); },
-          L(c->kwd_patterns));
-      return;
-    }
-    case NodeKind::MatchStar:
-      call("MatchStar", [&] { opt_name(p->as<MatchStar>()->name); });
-      return;
-    case NodeKind::MatchAs: {
-      auto* a = p->as<MatchAs>();
-      call("MatchAs", N(a->pattern), [&] { opt_name(a->name); });
-      return;
-    }
-    case NodeKind::MatchOr:
-      call("MatchOr", L(p->as<MatchOr>()->patterns));
-      return;
-    default:
-      out += node_kind_name(p->kind);
-      return;
-  }
+void Dumper::print(const MatchValue* n) { call("MatchValue", child(n->value)); }
+void Dumper::print(const MatchSingleton* n) {
+  constexpr const char* kSingleton[] = {"None", "True", "False"};
+  call("MatchSingleton", text(kSingleton[int(n->value)]));
+}
+void Dumper::print(const MatchSequence* n) { call("MatchSequence", children(n->patterns)); }
+void Dumper::print(const MatchMapping* n) {
+  call("MatchMapping", children(n->keys), children(n->patterns), text_or_dash(n->rest));
+}
+void Dumper::print(const MatchClass* n) {
+  call(
+      "MatchClass", child(n->cls), children(n->patterns), [&] { names(n->kwd_attrs); },
+      children(n->kwd_patterns));
+}
+void Dumper::print(const MatchStar* n) { call("MatchStar", text_or_dash(n->name)); }
+void Dumper::print(const MatchAs* n) { call("MatchAs", child(n->pattern), text_or_dash(n->name)); }
+void Dumper::print(const MatchOr* n) { call("MatchOr", children(n->patterns)); }
+
+// ---- Type parameters ----
+
+void Dumper::print(const TypeVar* n) {
+  call("TypeVar", text(n->name), child(n->bound), child(n->default_value));
+}
+void Dumper::print(const ParamSpec* n) {
+  call("ParamSpec", text(n->name), child(n->default_value));
+}
+void Dumper::print(const TypeVarTuple* n) {
+  call("TypeVarTuple", text(n->name), child(n->default_value));
 }
 
 }  // namespace

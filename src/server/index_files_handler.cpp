@@ -54,14 +54,13 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   protocol::IndexFilesParams request = std::move(*decoded);
   const auto start = std::chrono::steady_clock::now();
   // Plain locals, not a structured binding: clang 14 cannot capture those in a lambda.
-  const protocol::FeatureFlags flags =
-      feature_flags.with([](const protocol::FeatureFlags& f) { return f; });
+  const protocol::FeatureFlags flags = feature_flags();
   const bool parallel = flags.parallel;
   const bool cross_file = flags.cross_file_resolution;
   KLOG_INFO(kLogTarget, "Indexing {} files (parallel: {}, cross_file_resolution: {})",
             request.files.size(), parallel, cross_file);
 
-  indexer.with([&](indexer::Indexer& ix) {
+  indexer_.with([&](indexer::Indexer& ix) {
     if (request.search_paths) ix.configure_search_paths(*request.search_paths);
   });
 
@@ -71,7 +70,7 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   Pending pending;
   for (std::size_t i = 0; i < request.files.size(); ++i) {
     if (auto key = indexer::CacheKey::from_file(request.files[i])) {
-      if (auto hit = cache.get(*key)) {
+      if (auto hit = cache_.get(*key)) {
         slots[i] = std::move(*hit);
         ++cache_hits;
         continue;
@@ -82,7 +81,7 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   }
 
   if (!pending.files.empty()) {
-    indexer.with([&](indexer::Indexer& ix) {
+    indexer_.with([&](indexer::Indexer& ix) {
       std::vector<FileIndexResult> results;
       if (cross_file) {
         results = ix.index_files_with_cross_file_resolution(pending.files, parallel);
@@ -92,7 +91,7 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
       }
       for (std::size_t k = 0; k < results.size(); ++k) {
         if (auto key = indexer::CacheKey::from_file(pending.files[k])) {
-          cache.insert(std::move(*key), results[k]);
+          cache_.insert(std::move(*key), results[k]);
         }
         slots[pending.positions[k]] = std::move(results[k]);
       }

@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include "log/log.h"
+#include "util/memory_release.h"
 
 namespace korvane::server {
 
@@ -13,10 +14,35 @@ uint64_t whole_milliseconds(std::chrono::steady_clock::duration elapsed) {
       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-Server::Server() : start_time(std::chrono::steady_clock::now()) {}
+Server::Server() : start_time_(std::chrono::steady_clock::now()) {}
 
 uint64_t Server::uptime_ms() const {
-  return whole_milliseconds(std::chrono::steady_clock::now() - start_time);
+  return whole_milliseconds(std::chrono::steady_clock::now() - start_time_);
+}
+
+protocol::FeatureFlags Server::feature_flags() const {
+  return feature_flags_.with([](const protocol::FeatureFlags& flags) { return flags; });
+}
+
+std::size_t Server::pending_cancellations() const {
+  return cancelled_requests_.with([](const auto& ids) { return ids.size(); });
+}
+
+Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
+  if (auto response = handle_message(body)) {
+    if (auto sent = transport.send(protocol::write_response(*response)); !sent) {
+      return Unexpected(std::move(sent).error());
+    }
+  }
+  // From here on the message is done and its reply, if any, written: work that must follow
+  // every answered request goes here, before the end test.
+  // The server idles most of its life: what the message needed goes back to the system now.
+  release_free_memory();
+  if (!initialized() && message_count() > 0) {
+    KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
+    return Flow::kStop;
+  }
+  return Flow::kContinue;
 }
 
 std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
@@ -27,7 +53,7 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
         std::nullopt,
         JsonRpcError{protocol::kParseError, "Failed to parse request: " + decoded.error()});
   }
-  message_count.fetch_add(1);
+  message_count_.fetch_add(1);
   const JsonRpcRequest& request = *decoded;
   if (!request.id) {
     handle_notification(request);
@@ -35,28 +61,29 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
   }
 
   const std::string key = request.id->to_string();
-  const bool cancelled = cancelled_requests.with([&](auto& ids) { return ids.erase(key) > 0; });
+  const bool cancelled = cancelled_requests_.with([&](auto& ids) { return ids.erase(key) > 0; });
   if (cancelled) {
     return JsonRpcResponse::failure(
         request.id, JsonRpcError{protocol::kRequestCancelled, "Request was cancelled"});
   }
-
-  protocol::HandlerResult result = [&]() -> protocol::HandlerResult {
-    const std::string& method = request.method;
-    if (method == "initialize") return handle_initialize(request.params);
-    if (method == "indexFiles" || method == "scanPackages") {
-      if (!initialized.load()) {
-        return Unexpected(JsonRpcError{protocol::kInvalidRequest, "Server not initialized"});
-      }
-      return method == "indexFiles" ? handle_index_files(request.params)
-                                    : handle_scan_packages(request.params);
-    }
-    if (method == "ping") return ping();
-    if (method == "shutdown") return handle_shutdown();
-    return Unexpected(JsonRpcError{protocol::kMethodNotFound, "Method not found: " + method});
-  }();
+  protocol::HandlerResult result = handle_request(request);
   if (!result) return JsonRpcResponse::failure(request.id, std::move(result).error());
   return JsonRpcResponse::success(request.id, std::move(*result));
+}
+
+protocol::HandlerResult Server::handle_request(const JsonRpcRequest& request) {
+  const std::string& method = request.method;
+  if (method == "initialize") return handle_initialize(request.params);
+  if (method == "indexFiles" || method == "scanPackages") {
+    if (!initialized()) {
+      return Unexpected(JsonRpcError{protocol::kInvalidRequest, "Server not initialized"});
+    }
+    return method == "indexFiles" ? handle_index_files(request.params)
+                                  : handle_scan_packages(request.params);
+  }
+  if (method == "ping") return protocol::encode_ping_result(uptime_ms());
+  if (method == "shutdown") return handle_shutdown();
+  return Unexpected(JsonRpcError{protocol::kMethodNotFound, "Method not found: " + method});
 }
 
 void Server::handle_notification(const JsonRpcRequest& request) {
@@ -69,7 +96,7 @@ void Server::handle_notification(const JsonRpcRequest& request) {
   if (!params) return;
   std::string key = params->id.to_string();
   KLOG_INFO(kLogTarget, "Cancellation requested for: {}", key);
-  cancelled_requests.with([&](auto& ids) { ids.insert(std::move(key)); });
+  cancelled_requests_.with([&](auto& ids) { ids.insert(std::move(key)); });
 }
 
 protocol::HandlerResult Server::handle_initialize(const json::Value& params) {
@@ -79,17 +106,15 @@ protocol::HandlerResult Server::handle_initialize(const json::Value& params) {
         JsonRpcError{protocol::kInvalidParams, "Invalid initialize params: " + decoded.error()});
   }
   KLOG_INFO(kLogTarget, "Initializing server with protocol version: {}", decoded->protocol_version);
-  feature_flags.with([&](auto& flags) { flags = decoded->feature_flags; });
-  initialized.store(true);
+  feature_flags_.with([&](auto& flags) { flags = decoded->feature_flags; });
+  initialized_.store(true);
   return protocol::encode_initialize_result();
 }
 
 json::Encoded Server::handle_shutdown() {
   KLOG_INFO(kLogTarget, "Shutdown requested");
-  initialized.store(false);
+  initialized_.store(false);
   return json::Encoded{"null"};
 }
-
-json::Encoded Server::ping() const { return protocol::encode_ping_result(uptime_ms()); }
 
 }  // namespace korvane::server

@@ -1,16 +1,18 @@
-// The one state record of the process, the message loop and the dispatcher.
+// The dispatcher: the one state record of the process and the handling of every message.
 //
 //   Server server;
-//   auto run = server.process_messages(STDIN_FILENO, STDOUT_FILENO);
+//   Transport transport(STDIN_FILENO, STDOUT_FILENO);
+//   auto run = transport.loop(server);
 //   if (!run) KLOG_ERROR("korvane_indexer", "Server error: {}", run.error().long_form());
 //
-// Thread-safety: everything here runs on the main thread, one message at a time. Fields are
-// reached only through their Guarded mutex or their atomic, so a handler may hand a
+// Thread-safety: every member runs on the main thread, one message at a time. The state is
+// private and reached only through its Guarded mutex or its atomic, so a handler may hand a
 // reference to the worker pool while the main thread waits.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,47 +27,54 @@
 #include "protocol/jsonrpc.h"
 #include "protocol/lifecycle.h"
 #include "server/fatal_error.h"
+#include "server/transport.h"
 #include "util/guarded.h"
 #include "util/result.h"
 
 namespace korvane::server {
 
-inline constexpr std::string_view kLogTarget = "korvane_indexer::server";
-
-class Server {
+class Server final : public MessageHandler {
  public:
   Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Reads framed messages from `input_fd` and writes framed responses to `output_fd` until
-  // the end of input or the end of the run; any failure of framing or I/O is returned.
-  Result<void, FatalError> process_messages(int input_fd, int output_fd);
+  // Answers one message through `transport`, then says whether the run goes on: it ends after
+  // any message that leaves the server uninitialized once a message has been counted, so the
+  // reply to shutdown, or to anything before a successful initialize, is the last one.
+  Result<Flow, FatalError> on_message(std::string_view body, Transport& transport) override;
 
   // One message body in, at most one response out (none for a notification). Never fails:
   // every problem becomes an error response or is dropped.
   std::optional<protocol::JsonRpcResponse> handle_message(std::string_view body);
 
+  bool initialized() const { return initialized_.load(); }
+  // Messages that decoded as requests or notifications.
+  uint64_t message_count() const { return message_count_.load(); }
+  protocol::FeatureFlags feature_flags() const;
+  // Cancelled ids whose request has not arrived yet.
+  std::size_t pending_cancellations() const;
+  // Whole milliseconds of the monotonic clock since the server was built.
+  uint64_t uptime_ms() const;
+
+ private:
   void handle_notification(const protocol::JsonRpcRequest& request);
+  protocol::HandlerResult handle_request(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_initialize(const json::Value& params);
   json::Encoded handle_shutdown();
-  json::Encoded ping() const;
   // Each defined in its own file (index_files_handler.cpp, scan_packages_handler.cpp).
   protocol::HandlerResult handle_index_files(const json::Value& params);
   protocol::HandlerResult handle_scan_packages(const json::Value& params);
 
-  // Whole milliseconds of the monotonic clock since the server was built.
-  uint64_t uptime_ms() const;
-
-  // State, in declared order. start_time is taken before any other field is built.
-  const std::chrono::steady_clock::time_point start_time;
-  Guarded<protocol::FeatureFlags> feature_flags;  // all false until the first initialize
-  Guarded<absl::flat_hash_set<std::string>> cancelled_requests;  // ids in their string form
-  std::atomic<uint64_t> message_count{0};  // messages that decoded as requests or notifications
+  // State, in declared order. start_time_ is taken before any other field is built.
+  const std::chrono::steady_clock::time_point start_time_;
+  Guarded<protocol::FeatureFlags> feature_flags_;  // all false until the first initialize
+  Guarded<absl::flat_hash_set<std::string>> cancelled_requests_;  // ids in their string form
+  std::atomic<uint64_t> message_count_{0};
   // The indexFiles state: the indexer is held through a whole batch; the cache has its own lock.
-  Guarded<indexer::Indexer> indexer;
-  indexer::IndexCache cache;
-  std::atomic<bool> initialized{false};
+  Guarded<indexer::Indexer> indexer_;
+  indexer::IndexCache cache_;
+  std::atomic<bool> initialized_{false};
 };
 
 // Whole milliseconds of a monotonic duration, rounded down.

@@ -2,6 +2,7 @@
 // line joining, and the modes of f-strings.
 #include "python/lexer.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -128,6 +129,35 @@ INSTANTIATE_TEST_SUITE_P(
                     LexCase{"\xC3\xA9t\xC3\xA9 = 1", "\xC3\xA9t\xC3\xA9 = 1 NL EOF"},
                     LexCase{"a\xE2\x82\xAC", "ERR(InvalidCharacter { found: \"\xE2\x82\xAC\" })"},
                     LexCase{"a <> b", "a < > b NL EOF"}));
+
+// The lexer's keyword and operator switches are written by hand against token_kinds.def: a
+// spelling listed there that lexes to another kind, or to a shorter token, is a fault of one
+// or the other.
+TEST(Lexer, EverySpellingLexesToItsKind) {
+  struct Row {
+    TokenKind kind;
+    std::string_view spelling;
+  };
+  const Row rows[] = {
+#define PUNCTUATOR(Kind, Spelling) {TokenKind::Kind, Spelling},
+#define KEYWORD(Kind, Spelling) {TokenKind::Kind, Spelling},
+#include "python/token_kinds.def"
+  };
+  for (const Row& row : rows) {
+    // A closing bracket lexes only after its opener.
+    std::string_view opener = row.kind == TokenKind::RPar     ? "("
+                              : row.kind == TokenKind::RSqb   ? "["
+                              : row.kind == TokenKind::RBrace ? "{"
+                                                              : "";
+    std::string source = fmt::format("{}{}", opener, row.spelling);
+    std::vector<Token> tokens;
+    Lexer(source, 0).run(tokens);
+    const Token& t = tokens.at(opener.empty() ? 0 : 1);
+    EXPECT_EQ(t.kind, row.kind) << row.spelling;
+    EXPECT_EQ(source.substr(t.start, t.end - t.start), row.spelling);
+    EXPECT_EQ(token_kind_text(row.kind), fmt::format("'{}'", row.spelling));
+  }
+}
 
 }  // namespace
 }  // namespace korvane::python

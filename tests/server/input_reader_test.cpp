@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "server/fatal_error.h"
-#include "server/message_loop.h"
 
 namespace korvane::server {
 namespace {
@@ -91,38 +90,6 @@ TEST(InputReader, ClosedDescriptorIsEndOfInput) {
   auto r = in.read_line(line);
   ASSERT_TRUE(r);
   EXPECT_FALSE(*r);
-}
-
-TEST(ContentLength, ParsesLikeAnUnsignedInteger) {
-  const struct {
-    const char* value;
-    const char* error;  // nullptr: parses to `want`
-    uint64_t want;
-  } cases[] = {
-      {"0", nullptr, 0},
-      {"+17", nullptr, 17},
-      {"007", nullptr, 7},
-      {"18446744073709551615", nullptr, UINT64_MAX},
-      {"", "cannot parse integer from empty string", 0},
-      {"+", "invalid digit found in string", 0},
-      {"-", "invalid digit found in string", 0},
-      {"-1", "invalid digit found in string", 0},
-      {"++1", "invalid digit found in string", 0},
-      {"1 2", "invalid digit found in string", 0},
-      {"0x10", "invalid digit found in string", 0},
-      {"18446744073709551616", "number too large to fit in target type", 0},
-      {"99999999999999999999x", "number too large to fit in target type", 0},
-  };
-  for (const auto& c : cases) {
-    auto r = parse_content_length(c.value);
-    if (c.error != nullptr) {
-      ASSERT_FALSE(r) << c.value;
-      EXPECT_EQ(r.error(), c.error) << c.value;
-    } else {
-      ASSERT_TRUE(r) << c.value;
-      EXPECT_EQ(*r, c.want);
-    }
-  }
 }
 
 TEST(FatalError, LongFormIndentsEveryLineOfTheCause) {

@@ -1,4 +1,4 @@
-#include "server/message_loop.h"
+#include "server/transport.h"
 
 #include <errno.h>
 #include <sys/uio.h>
@@ -7,9 +7,6 @@
 #include <fmt/format.h>
 
 #include "log/log.h"
-#include "server/input_reader.h"
-#include "server/server.h"
-#include "util/memory_release.h"
 #include "util/os_error.h"
 #include "util/utf8.h"
 #include "util/white_space.h"
@@ -64,67 +61,64 @@ Result<uint64_t> parse_content_length(std::string_view value) {
   return n;
 }
 
-Result<std::optional<uint64_t>, FatalError> read_headers(InputReader& in, std::string& line,
-                                                         bool& end_of_input) {
-  std::optional<uint64_t> length;
-  end_of_input = false;
+Result<Transport::Headers, FatalError> Transport::read_headers() {
+  Headers headers;
   while (true) {
-    auto got = in.read_line(line);
+    auto got = in_.read_line(line_);
     if (!got) return fatal("Failed to read header line", std::move(got).error());
     if (!*got) {
-      end_of_input = true;
-      return length;
+      // Header lines of an unfinished message are dropped without a word.
+      return Headers{.end_of_input = true, .content_length = std::nullopt};
     }
-    if (validate_utf8(line)) {
+    if (validate_utf8(line_)) {
       return fatal("Failed to read header line", "stream did not contain valid UTF-8");
     }
-    const std::string_view trimmed = trim_white_space(line);
-    if (trimmed.empty()) return length;
+    const std::string_view trimmed = trim_white_space(line_);
+    if (trimmed.empty()) return headers;
     if (!trimmed.starts_with(kLengthHeader)) continue;
     auto value = parse_content_length(trim_white_space(trimmed.substr(kLengthHeader.size())));
     if (!value) return fatal("Invalid Content-Length value", std::move(value).error());
-    length = *value;  // the last length header counts
+    headers.content_length = *value;  // the last length header counts
   }
 }
 
-Result<void, FatalError> Server::process_messages(int input_fd, int output_fd) {
-  InputReader in(input_fd);
-  std::string line;
-  std::string body;
+Result<std::optional<std::string_view>, FatalError> Transport::read_message() {
+  auto headers = read_headers();
+  if (!headers) return Unexpected(std::move(headers).error());
+  if (headers->end_of_input) return std::optional<std::string_view>();
+  if (!headers->content_length) return fatal("Missing Content-Length header");
+
+  if (auto read = in_.read_exact(*headers->content_length, body_); !read) {
+    return fatal("Failed to read message content", std::move(read).error());
+  }
+  if (auto bad = validate_utf8(body_)) {
+    return fatal("Message content is not valid UTF-8", bad->message());
+  }
+  return std::optional<std::string_view>(body_);
+}
+
+Result<void, FatalError> Transport::loop(MessageHandler& handler) {
   while (true) {
-    bool end_of_input = false;
-    auto length = read_headers(in, line, end_of_input);
-    if (!length) return Unexpected(std::move(length).error());
-    if (end_of_input) {
+    auto body = read_message();
+    if (!body) return Unexpected(std::move(body).error());
+    if (!*body) {
       KLOG_INFO(kLogTarget, "End of input stream, shutting down");
       return {};
     }
-    if (!*length) return fatal("Missing Content-Length header");
-
-    if (auto read = in.read_exact(**length, body); !read) {
-      return fatal("Failed to read message content", std::move(read).error());
-    }
-    if (auto bad = validate_utf8(body)) {
-      return fatal("Message content is not valid UTF-8", bad->message());
-    }
-    KLOG_DEBUG(kLogTarget, "Received message: {}", body);
-
-    if (auto response = handle_message(body)) {
-      const std::string text = protocol::write_response(*response);
-      KLOG_DEBUG(kLogTarget, "Sending response: {}", text);
-      const std::string head = fmt::format("Content-Length: {}\r\n\r\n", text.size());
-      if (auto written = write_all(output_fd, head, text); !written) {
-        return fatal(std::move(written).error());
-      }
-    }
-    // The server idles most of its life: what the message needed goes back to the system now.
-    release_free_memory();
-
-    if (!initialized.load() && message_count.load() > 0) {
-      KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
-      return {};
-    }
+    KLOG_DEBUG(kLogTarget, "Received message: {}", **body);
+    auto flow = handler.on_message(**body, *this);
+    if (!flow) return Unexpected(std::move(flow).error());
+    if (*flow == Flow::kStop) return {};
   }
+}
+
+Result<void, FatalError> Transport::send(std::string_view body) {
+  KLOG_DEBUG(kLogTarget, "Sending response: {}", body);
+  const std::string head = fmt::format("Content-Length: {}\r\n\r\n", body.size());
+  if (auto written = write_all(output_fd_, head, body); !written) {
+    return fatal(std::move(written).error());
+  }
+  return {};
 }
 
 }  // namespace korvane::server
