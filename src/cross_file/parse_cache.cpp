@@ -9,7 +9,7 @@
 namespace korvane::cross_file {
 namespace {
 
-constexpr std::size_t kGiveBackEvery = std::size_t{2} << 20;
+constexpr std::size_t kGiveBackEvery = std::size_t{1} << 20;
 
 // Owns the text and its tree together, so a handle to the tree alone still keeps the text.
 struct ParsedFile {
