@@ -42,7 +42,7 @@ class ParseCache {
   // Drops the parse of `path` from the cache once no reader of the request needs it again, so
   // a batch holds only the texts and trees still to come. Should a path with the same key be
   // asked for after all, the file first read for that key is read and parsed again: the answer
-  // stays what the dropped entry held. Every few megabytes dropped, the freed memory goes back
+  // stays what the dropped entry held. Every megabyte or so dropped, the freed memory goes back
   // to the system: parses made on worker threads leave it where the releasing thread's own
   // allocations would never reuse it.
   void release(std::string_view path);
