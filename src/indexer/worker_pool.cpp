@@ -27,9 +27,9 @@ namespace korvane::worker_pool {
 namespace {
 
 std::size_t configured_threads() {
-  if (auto n = requested_threads(std::getenv("RAYON_NUM_THREADS"))) return *n;
   const int processors = tbb::info::default_concurrency();
-  return static_cast<std::size_t>(processors > 0 ? processors : 1);
+  return pool_size(std::getenv("RAYON_NUM_THREADS"),
+                   static_cast<std::size_t>(processors > 0 ? processors : 1));
 }
 
 #ifndef KORVANE_THREAD_SANITIZER
@@ -39,7 +39,8 @@ struct Pool {
         control(tbb::global_control::max_allowed_parallelism, threads),
         arena(static_cast<int>(threads)) {}
   std::size_t size;
-  // Lets the pool exceed the processor count when RAYON_NUM_THREADS asks for more.
+  // Lets the pool exceed the processor count when RAYON_NUM_THREADS asks for more (up to the
+  // bound of pool_size).
   tbb::global_control control;
   tbb::task_arena arena;
 };
@@ -64,6 +65,12 @@ std::optional<std::size_t> requested_threads(const char* env_value) {
   }
   if (n == 0) return std::nullopt;
   return n;
+}
+
+std::size_t pool_size(const char* env_value, std::size_t processors) {
+  const auto requested = requested_threads(env_value);
+  if (!requested) return processors;
+  return std::min(*requested, std::max(kMaxThreads, processors));
 }
 
 #ifdef KORVANE_THREAD_SANITIZER

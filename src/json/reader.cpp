@@ -206,6 +206,22 @@ Result<void> Cursor::end_of_text() {
   return {};
 }
 
+std::string Cursor::object_stop_error(std::string_view message) {
+  if (peek() == '}') bump();
+  return error(message);
+}
+
+std::string Cursor::array_stop_error(std::string_view message) {
+  const auto c = peek();
+  if (c == ']') {
+    bump();
+  } else if (c == ',') {
+    bump();
+    peek();
+  }
+  return error(message);
+}
+
 Result<void> Cursor::skip_value() {
   skipping_ = true;
   auto done = skip_value_impl();

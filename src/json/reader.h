@@ -60,6 +60,13 @@ class Cursor {
   // Only white space may follow the top value.
   Result<void> end_of_text();
 
+  // `message` placed where reading stops once decoding a record failed after a value was read
+  // (or at the record's end): the white space after it is read, then the record's closing
+  // bracket when it comes next; in an array a separating comma is read too, with the white
+  // space after it.
+  std::string object_stop_error(std::string_view message);
+  std::string array_stop_error(std::string_view message);
+
  private:
   std::string at(std::size_t offset, std::string_view message) const;
   Result<Value> parse_scalar(char first);

@@ -310,6 +310,38 @@ Result<void> decode_value(const Value& v, T& out) {
 
 namespace detail {
 
+// A member whose type is a single JSON scalar is checked as it is read: its error is placed
+// right after the scalar, or before an array or object, which is then not read at all. Other
+// members are read whole first, and their errors placed where reading of the record stops.
+template <class T>
+struct IsScalarMember
+    : std::bool_constant<std::is_same_v<T, std::string> || std::is_arithmetic_v<T>> {};
+template <class T>
+struct IsScalarMember<std::optional<T>> : IsScalarMember<T> {};
+
+// Reads and decodes the value of field `index`; `in_array` tells which bracket ends the record.
+template <class Table, class R>
+Result<void> decode_text_field(Cursor& c, const Table& table, std::size_t index, bool in_array,
+                               R& out) {
+  bool scalar = false;
+  visit_field(table, index, [&](const auto& f) {
+    scalar = IsScalarMember<std::decay_t<decltype(out.*f.member)>>::value;
+  });
+  if (scalar) {
+    if (auto ch = c.peek(); ch == '[' || ch == '{') {
+      // What a container would be told, without reading it: a scalar member refuses them all.
+      auto refused = decode_field(table, index, *ch == '[' ? Value(Array{}) : Value(Object{}), out);
+      return Unexpected(c.error(refused.error()));
+    }
+  }
+  auto v = c.parse_value(1);
+  if (!v) return Unexpected(std::move(v).error());
+  auto r = decode_field(table, index, std::move(*v), out);
+  if (r) return r;
+  if (scalar) return Unexpected(c.error(r.error()));
+  return Unexpected(in_array ? c.array_stop_error(r.error()) : c.object_stop_error(r.error()));
+}
+
 template <class Table, class R>
 Result<void> decode_text_members(Cursor& c, const Table& table, R& out) {
   std::array<bool, Table::kSize> seen{};
@@ -321,20 +353,20 @@ Result<void> decode_text_members(Cursor& c, const Table& table, R& out) {
     auto key = c.parse_string();
     if (!key) return Unexpected(std::move(key).error());
     auto index = find_field(table, *key);
-    if (index && seen[*index]) return Unexpected(c.error("duplicate field `" + *key + "`"));
+    if (index && seen[*index]) {
+      return Unexpected(c.object_stop_error("duplicate field `" + *key + "`"));
+    }
     if (auto colon = c.member_colon(); !colon) return colon;
     if (!index) {
       if (auto skipped = c.skip_value(); !skipped) return skipped;
       continue;
     }
     seen[*index] = true;
-    auto v = c.parse_value(1);
-    if (!v) return Unexpected(std::move(v).error());
-    if (auto r = decode_field(table, *index, std::move(*v), out); !r) {
-      return Unexpected(c.error(r.error()));
-    }
+    if (auto r = decode_text_field(c, table, *index, false, out); !r) return r;
   }
-  if (auto r = settle_unseen(table, seen, out); !r) return Unexpected(c.error(r.error()));
+  if (auto r = settle_unseen(table, seen, out); !r) {
+    return Unexpected(c.object_stop_error(r.error()));
+  }
   c.bump();  // '}'
   return {};
 }
@@ -345,15 +377,11 @@ Result<void> decode_text_elements(Cursor& c, const Table& table, R& out) {
   for (std::size_t i = 0; i < Table::kSize; ++i) {
     auto more = c.next_element(first);
     if (!more) return Unexpected(std::move(more).error());
-    Result<void> r;
     if (*more) {
-      auto v = c.parse_value(1);
-      if (!v) return Unexpected(std::move(v).error());
-      r = decode_field(table, i, std::move(*v), out);
-    } else {
-      r = settle_missing(table, i, i, out);
+      if (auto r = decode_text_field(c, table, i, true, out); !r) return r;
+    } else if (auto r = settle_missing(table, i, i, out); !r) {
+      return Unexpected(c.array_stop_error(r.error()));
     }
-    if (!r) return Unexpected(c.error(r.error()));
   }
   return c.end_array();
 }

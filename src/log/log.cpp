@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "log/filter.h"
@@ -84,8 +85,11 @@ std::string format_line(Level level, std::string_view target, std::string_view m
 
 void write(Level level, std::string_view target, std::string_view message) {
   const std::string line = format_line(level, target, message, g_color.load());
-  // One write per line keeps lines of different threads apart; the loop only resumes a
-  // write that a signal or a full pipe cut short.
+  // A pipe keeps a write whole only up to PIPE_BUF bytes, and a write the loop below resumes is
+  // not whole either: the lock keeps every piece of one line together, whatever its length.
+  // It guards the standard error stream itself, which is process-wide.
+  static std::mutex stream_lock;
+  const std::lock_guard hold(stream_lock);
   std::size_t done = 0;
   while (done < line.size()) {
     const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);

@@ -19,7 +19,8 @@ enum class Level : int { Error = 1, Warn = 2, Info = 3, Debug = 4, Trace = 5 };
 // True when an event of `level` with `target` passes the installed filter.
 bool enabled(Level level, std::string_view target);
 
-// Writes one whole line; safe from any thread.
+// Writes one whole line; safe from any thread: lines of different threads never mix, whatever
+// their length.
 void write(Level level, std::string_view target, std::string_view message);
 
 // Installs the filter of RUST_LOG and the colours NO_COLOR allows, once, at start-up; before

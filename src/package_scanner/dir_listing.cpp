@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace korvane::package_scanner {
 
@@ -80,6 +81,44 @@ void DirListing::rewind() {
   used_ = 0;
   at_end_ = false;
   reads_ = 0;
+}
+
+void DirListing::detach() {
+  if (fd_ < 0) return;
+  // The kernel's position in the listing dies with the descriptor: what it has not handed over
+  // yet is read now.
+  std::vector<char> rest;
+  if (offset_ < used_) rest.assign(buffer_.get() + offset_, buffer_.get() + used_);
+  if (!at_end_) {
+    auto chunk = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    for (ssize_t n; (n = ::getdents64(fd_, chunk.get(), kBufferSize)) > 0;) {
+      rest.insert(rest.end(), chunk.get(), chunk.get() + n);
+    }
+  }
+  buffer_.reset();
+  if (!rest.empty()) {
+    buffer_ = std::make_unique_for_overwrite<char[]>(rest.size());
+    std::memcpy(buffer_.get(), rest.data(), rest.size());
+  }
+  used_ = rest.size();
+  offset_ = 0;
+  at_end_ = true;
+  last_ = nullptr;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool DirListing::reattach(int at_fd, const char* name) {
+  if (fd_ >= 0) return true;
+  const int fd = ::openat(at_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || DirIdentity{st.st_dev, st.st_ino} != identity_) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
 }
 
 const char* DirListing::next() {

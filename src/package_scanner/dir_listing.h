@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace korvane::package_scanner {
 
@@ -24,6 +25,10 @@ struct DirIdentity {
   dev_t dev = 0;
   ino_t ino = 0;
   friend bool operator==(const DirIdentity&, const DirIdentity&) = default;
+  template <class H>
+  friend H AbslHashValue(H h, const DirIdentity& id) {
+    return H::combine(std::move(h), id.dev, id.ino);
+  }
 };
 
 class DirListing {
@@ -46,6 +51,15 @@ class DirListing {
   // Starts the listing again from its first entry. A listing that fit one read is replayed
   // from memory rather than read from the file system again.
   void rewind();
+
+  // Reads the rest of the listing into memory and closes the directory, so that a walk can keep
+  // its open directories few however deep it goes. `next` goes on from memory; `kind_of_last`,
+  // `has` and `fd` need `reattach` first. Nothing to do when already detached.
+  void detach();
+  bool attached() const { return fd_ >= 0; }
+  // Opens `name` relative to `at_fd` again for the probes of a detached listing; false (and
+  // still detached) when it cannot be opened or is no longer the directory it was.
+  bool reattach(int at_fd, const char* name);
 
   // Whether the entry last returned by `next` is a regular file or a directory once symbolic
   // links are followed; a status that cannot be read counts as neither.

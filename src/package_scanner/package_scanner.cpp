@@ -84,18 +84,11 @@ bool contains_py_typed_at(const DirListing& dir, std::string_view name) {
   return dir.has(marker_below(name, "py.typed").c_str());
 }
 
-std::string dotted(const std::optional<std::string>& parent, std::string_view name) {
-  if (!parent) return std::string(name);
-  std::string out;
-  out.reserve(parent->size() + 1 + name.size());
-  out.append(*parent).push_back('.');
-  out.append(name);
-  return out;
-}
-
-// Walks one package. The directories on the current descent path are remembered by identity so
-// that a cycle of symbolic links ends instead of descending forever; a directory reached twice
-// along different branches is still listed each time.
+// Walks one package, depth first, without recursing: the directories being listed form an
+// explicit stack, so neither the call stack nor the open descriptors grow with the depth of the
+// tree. The directories on the stack are remembered by identity so that a cycle of symbolic
+// links ends instead of descending forever; a directory reached twice along different branches
+// is still listed each time.
 class PackageWalker {
  public:
   PackageWalker(RootKind kind, uint32_t max_depth, bool include_all_symbols,
@@ -103,7 +96,7 @@ class PackageWalker {
       : kind_(kind), max_depth_(max_depth), include_all_symbols_(include_all_symbols), out_(out) {}
 
   // Seeds the descent path with a directory above the package (the search root).
-  void enter_above(DirIdentity id) { descent_.push_back(id); }
+  void enter_above(DirIdentity id) { descent_.insert(id); }
 
   // `at_name` relative to `at_fd` opens the directory whose path text is `path`.
   // `dir_has_init` is the caller's probe of that directory, so it is not repeated.
@@ -112,25 +105,49 @@ class PackageWalker {
             uint32_t depth);
 
   // The same, over a directory the caller has already opened (`depth` at most the limit).
-  void walk_listing(DirListing& dir, std::string& path, const std::optional<std::string>& parent,
+  void walk_listing(DirListing dir, std::string& path, const std::optional<std::string>& parent,
                     bool py_typed, bool dir_has_init, uint32_t depth);
 
   // What the walk says of a directory it could not open.
   static void report_unreadable(const std::string& path, int error);
 
  private:
-  void take_file(std::string& path, std::string_view raw, std::string_view name,
-                 const std::optional<std::string>& parent, bool py_typed, bool dir_has_init,
-                 uint32_t depth);
-  void take_directory(const DirListing& dir, std::string& path, std::string_view raw,
-                      std::string_view name, const std::optional<std::string>& parent,
-                      bool py_typed, uint32_t depth);
+  // A directory being listed. Its package name is the first `package_len` bytes of `package_`:
+  // a child's name only ever extends its parent's.
+  struct Frame {
+    DirListing listing;
+    std::string name;  // relative to the parent directory, to open it again once detached
+    std::size_t path_len = 0;
+    std::optional<std::size_t> package_len;
+    bool py_typed = false;
+    bool has_init = false;
+    uint32_t depth = 0;
+  };
+
+  // The deepest directories of the stack stay open, as they are listed next; further up only
+  // every `stride_`-th does, so that reopening a detached one walks few names. The stride
+  // doubles whenever more than kMaxAnchors such directories would be open.
+  static constexpr std::size_t kOpenWindow = 64;
+  static constexpr std::size_t kMaxAnchors = 64;
+
+  bool enter(DirListing dir, std::string name, const std::string& path,
+             std::optional<std::size_t> package_len, bool py_typed, bool has_init, uint32_t depth);
+  void leave();
+  void step(std::string& path);
+  bool keeps_open(std::size_t index, std::size_t top) const;
+  void bound_open_directories();
+  bool reattach_top();
+  void take_file(const Frame& dir, std::string& path, std::string_view raw, std::string_view name);
+  void take_directory(std::string& path, std::string_view raw, std::string_view name);
 
   RootKind kind_;
   uint32_t max_depth_;
   bool include_all_symbols_;
   std::vector<ModuleFileInfo>& out_;
-  std::vector<DirIdentity> descent_;
+  std::vector<Frame> stack_;
+  absl::flat_hash_set<DirIdentity> descent_;
+  std::string package_;
+  std::size_t stride_ = kOpenWindow;
 };
 
 void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
@@ -143,42 +160,109 @@ void PackageWalker::walk(int at_fd, const char* at_name, std::string& path,
     report_unreadable(path, error);
     return;
   }
-  walk_listing(*dir, path, parent, py_typed, dir_has_init, depth);
+  walk_listing(std::move(*dir), path, parent, py_typed, dir_has_init, depth);
 }
 
 void PackageWalker::report_unreadable(const std::string& path, int error) {
   KLOG_WARN(kTarget, "Failed to read directory {}: {}", debug_quoted(path), os_error_text(error));
 }
 
-void PackageWalker::walk_listing(DirListing& dir, std::string& path,
+void PackageWalker::walk_listing(DirListing dir, std::string& path,
                                  const std::optional<std::string>& parent, bool py_typed,
                                  bool dir_has_init, uint32_t depth) {
-  if (std::find(descent_.begin(), descent_.end(), dir.identity()) != descent_.end()) {
-    KLOG_DEBUG(kTarget, "Not entering directory cycle at {}", debug_quoted(path));
+  const std::size_t base_len = path.size();
+  std::optional<std::size_t> package_len;
+  if (parent) {
+    package_ = *parent;
+    package_len = package_.size();
+  }
+  if (!enter(std::move(dir), std::string(), path, package_len, py_typed, dir_has_init, depth)) {
     return;
   }
-  descent_.push_back(dir.identity());
-  const std::size_t base_len = path.size();
-  while (const char* entry = dir.next()) {
-    const std::string_view raw(entry);
-    const std::string name = utf8_lossy(raw);
-    if (name == "__pycache__" || name[0] == '.') continue;
-    const EntryKind kind = dir.kind_of_last();
-    if (kind == EntryKind::Other) continue;
-    append_component(path, raw);
-    if (kind == EntryKind::File) {
-      take_file(path, raw, name, parent, py_typed, dir_has_init, depth);
-    } else {
-      take_directory(dir, path, raw, name, parent, py_typed, depth);
-    }
-    path.resize(base_len);
-  }
-  descent_.pop_back();
+  while (!stack_.empty()) step(path);
+  path.resize(base_len);
 }
 
-void PackageWalker::take_file(std::string& path, std::string_view raw, std::string_view name,
-                              const std::optional<std::string>& parent, bool py_typed,
-                              bool dir_has_init, uint32_t depth) {
+bool PackageWalker::enter(DirListing dir, std::string name, const std::string& path,
+                          std::optional<std::size_t> package_len, bool py_typed, bool has_init,
+                          uint32_t depth) {
+  if (!descent_.insert(dir.identity()).second) {
+    KLOG_DEBUG(kTarget, "Not entering directory cycle at {}", debug_quoted(path));
+    return false;
+  }
+  stack_.push_back(
+      Frame{std::move(dir), std::move(name), path.size(), package_len, py_typed, has_init, depth});
+  bound_open_directories();
+  return true;
+}
+
+void PackageWalker::leave() {
+  descent_.erase(stack_.back().listing.identity());
+  stack_.pop_back();
+}
+
+// Lists one entry of the deepest directory, or leaves that directory when it has no more.
+void PackageWalker::step(std::string& path) {
+  if (!stack_.back().listing.attached() && !reattach_top()) {
+    // The directory is out of reach now (removed or replaced meanwhile): its remaining entries
+    // are lost, as when reading a listing fails.
+    leave();
+    return;
+  }
+  Frame& dir = stack_.back();
+  path.resize(dir.path_len);
+  const char* entry = dir.listing.next();
+  if (entry == nullptr) {
+    leave();
+    return;
+  }
+  const std::string_view raw(entry);
+  const std::string name = utf8_lossy(raw);
+  if (name == "__pycache__" || name[0] == '.') return;
+  const EntryKind kind = dir.listing.kind_of_last();
+  if (kind == EntryKind::Other) return;
+  append_component(path, raw);
+  if (kind == EntryKind::File) {
+    take_file(dir, path, raw, name);
+  } else {
+    take_directory(path, raw, name);
+  }
+}
+
+bool PackageWalker::keeps_open(std::size_t index, std::size_t top) const {
+  return index == 0 || index % stride_ == 0 || index + kOpenWindow > top;
+}
+
+void PackageWalker::bound_open_directories() {
+  const std::size_t top = stack_.size() - 1;
+  if (top / stride_ > kMaxAnchors) {
+    stride_ *= 2;
+    for (std::size_t i = 1; i + kOpenWindow <= top; ++i) {
+      if (!keeps_open(i, top)) stack_[i].listing.detach();
+    }
+  } else if (top >= kOpenWindow && !keeps_open(top - kOpenWindow, top)) {
+    stack_[top - kOpenWindow].listing.detach();
+  }
+}
+
+// Opens the deepest directory again, through the names of the detached ones above it, keeping
+// open those that the bound allows.
+bool PackageWalker::reattach_top() {
+  const std::size_t top = stack_.size() - 1;
+  std::size_t first = top;
+  while (first > 0 && !stack_[first - 1].listing.attached()) --first;
+  if (first == 0) return false;  // the package directory itself is never detached
+  for (std::size_t i = first; i <= top; ++i) {
+    if (!stack_[i].listing.reattach(stack_[i - 1].listing.fd(), stack_[i].name.c_str())) {
+      return false;
+    }
+    if (i > first && !keeps_open(i - 1, top)) stack_[i - 1].listing.detach();
+  }
+  return true;
+}
+
+void PackageWalker::take_file(const Frame& dir, std::string& path, std::string_view raw,
+                              std::string_view name) {
   const NameParts parts = split_name(raw);
   if (!parts.extension) return;
   bool is_stub;
@@ -190,38 +274,60 @@ void PackageWalker::take_file(std::string& path, std::string_view raw, std::stri
     return;
   }
   const bool is_init = name == "__init__.py" || name == "__init__.pyi";
-  if (!is_stub && !dir_has_init && !is_init) return;
+  if (!is_stub && !dir.has_init && !is_init) return;
   const std::string_view stem = is_valid_utf8(parts.stem) ? parts.stem : std::string_view();
   if (is_private(stem)) return;
   if (log::enabled(log::Level::Trace, kTarget)) {
     KLOG_TRACE(kTarget, "Found file: {} (stub={}, init={}, depth={})", debug_quoted(path), is_stub,
-               is_init, depth);
+               is_init, dir.depth);
   }
   ModuleFileInfo& info = out_.emplace_back();
   info.path = path;
   info.is_stdlib = kind_.is_stdlib;
   info.is_typeshed_stub = kind_.is_typeshed_stub;
   info.is_bundled_stub = kind_.is_bundled_stub;
-  info.package_name = is_init ? parent : dotted(parent, stem);
-  info.py_typed_package = py_typed;
+  // The parent's name, then for any file but __init__ a "." and its stem.
+  if (dir.package_len || !is_init) {
+    std::string& package = info.package_name.emplace();
+    if (dir.package_len) package.append(package_, 0, *dir.package_len);
+    if (!is_init) {
+      if (dir.package_len) package.push_back('.');
+      package.append(stem);
+    }
+  }
+  info.py_typed_package = dir.py_typed;
   info.include_all_symbols = include_all_symbols_;
   info.is_stub = is_stub;
 }
 
-void PackageWalker::take_directory(const DirListing& dir, std::string& path, std::string_view raw,
-                                   std::string_view name, const std::optional<std::string>& parent,
-                                   bool py_typed, uint32_t depth) {
+void PackageWalker::take_directory(std::string& path, std::string_view raw, std::string_view name) {
+  const Frame& dir = stack_.back();
   if (is_private(name)) return;
   // A child below the limit would be returned from at once: its probes would change nothing.
-  if (uint64_t{depth} + 1 > max_depth_) return;
-  const std::string raw_name(raw);
-  if (!contains_init_at(dir, raw)) {
-    // A directory without __init__ adds nothing to the names of the files below it.
-    walk(dir.fd(), raw_name.c_str(), path, parent, py_typed, false, depth + 1);
+  if (uint64_t{dir.depth} + 1 > max_depth_) return;
+  std::string raw_name(raw);
+  // A directory without __init__ adds nothing to the names of the files below it.
+  const bool has_init = contains_init_at(dir.listing, raw);
+  const bool py_typed = dir.py_typed || (has_init && contains_py_typed_at(dir.listing, raw));
+  std::optional<std::size_t> package_len = dir.package_len;
+  if (has_init) {
+    if (package_len) {
+      package_.resize(*package_len);
+      package_.push_back('.');
+    } else {
+      package_.clear();
+    }
+    package_.append(name);
+    package_len = package_.size();
+  }
+  const uint32_t depth = dir.depth + 1;
+  int error = 0;
+  auto child = DirListing::open(dir.listing.fd(), raw_name.c_str(), &error);
+  if (!child) {
+    report_unreadable(path, error);
     return;
   }
-  const bool child_py_typed = py_typed || contains_py_typed_at(dir, raw);
-  walk(dir.fd(), raw_name.c_str(), path, dotted(parent, name), child_py_typed, true, depth + 1);
+  enter(std::move(*child), std::move(raw_name), path, package_len, py_typed, has_init, depth);
 }
 
 uint64_t whole_ms_since(std::chrono::steady_clock::time_point start) {
@@ -388,7 +494,7 @@ void PackageScanner::scan_top_directory(const DirListing& root, const char* entr
   walker.enter_above(root.identity());
   const std::optional<std::string> parent =
       has_init ? std::optional<std::string>(name) : std::nullopt;
-  walker.walk_listing(*top, path, parent, py_typed, has_init, 1);
+  walker.walk_listing(std::move(*top), path, parent, py_typed, has_init, 1);
 }
 
 }  // namespace korvane::package_scanner

@@ -149,12 +149,12 @@ inline auto json_record(RecordTag<Envelope>) {
 // Decoding from text reports the position where reading stopped.
 const FailCase kTextFailCases[] = {
     {"duplicate", R"({"kind":"a","kind":"b"})", "duplicate field `kind` at line 1 column 18"},
-    {"missing", R"({"id":1})", "missing field `kind` at line 1 column 7"},
+    {"missing", R"({"id":1})", "missing field `kind` at line 1 column 8"},
     {"wrong_type", R"({"kind":5})",
      "invalid type: integer `5`, expected a string at line 1 column 9"},
     {"not_a_record", "5", "invalid type: integer `5`, expected struct Envelope at line 1 column 1"},
     {"short_array", R"(["a"])",
-     "invalid length 1, expected struct Envelope with 3 elements at line 1 column 4"},
+     "invalid length 1, expected struct Envelope with 3 elements at line 1 column 5"},
     {"long_array", R"(["a",1,{},2])", "trailing characters at line 1 column 11"},
     {"long_array_comma", R"(["a",1,{},])", "trailing comma at line 1 column 11"},
     {"trailing_text", R"({"kind":"a"} x)", "trailing characters at line 1 column 14"},

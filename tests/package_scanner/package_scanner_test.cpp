@@ -4,10 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "deep_tree.h"
 #include "scan_tree.h"
 
 namespace korvane::package_scanner {
@@ -262,6 +265,47 @@ TEST(PackageScanner, KeepsListingOrderDepthFirst) {
     if (seen.empty() || seen.back() != entry) seen.push_back(entry);
   }
   EXPECT_EQ(seen, listing_order(tree.path("pkg")));
+}
+
+// Every stub file below `dir` in listing order, depth first: a plain recursive walk.
+void listed_stubs(const std::string& dir, std::vector<std::string>& out) {
+  for (const std::string& name : listing_order(dir)) {
+    const std::string path = dir + "/" + name;
+    if (std::filesystem::is_directory(path)) {
+      listed_stubs(path, out);
+    } else if (name.ends_with(".pyi")) {
+      out.push_back(path);
+    }
+  }
+}
+
+// Far deeper than the walk keeps directories open: those it closes on the way down, one of them
+// in the middle of a listing longer than one read, must go on where they stopped.
+TEST(PackageScanner, DeepWalkKeepsListingOrder) {
+  DeepTree tree;
+  std::string dir = tree.root() + "/pkg";
+  for (int level = 0; level < 300; ++level, dir += "/d") {
+    std::filesystem::create_directories(dir + "/s");
+    std::ofstream(dir + "/f.pyi") << "";
+    std::ofstream(dir + "/s/x.pyi") << "";
+    if (level == 3) {
+      for (int i = 0; i < 1500; ++i) {
+        std::ofstream(dir + "/wide_listing_entry_with_a_long_name_" + std::to_string(i) + ".pyi")
+            << "";
+      }
+    }
+  }
+  ScanConfig config;
+  config.roots = {tree.root()};
+  config.default_depth = {kUnlimitedDepth, false};
+  const ScanResult result = PackageScanner(std::move(config)).scan();
+  std::vector<std::string> want;
+  listed_stubs(tree.root() + "/pkg", want);
+  ASSERT_EQ(want.size(), 300u * 2 + 1500);
+  ASSERT_EQ(result.files.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    ASSERT_EQ(result.files[i].path, want[i]) << "file " << i;
+  }
 }
 
 // A directory without __init__ is listed by the nested-package search and then walked; a

@@ -64,7 +64,7 @@ const DispatchCase kDispatchCases[] = {
     {"parse_error_drops_the_id",
      {{R"({"jsonrpc":"2.0","id":9})",
        R"({"jsonrpc":"2.0","error":{"code":-32700,"message":"Failed to parse request: missing )"
-       R"(field `method` at line 1 column 23"}})"}},
+       R"(field `method` at line 1 column 24"}})"}},
      false,
      0},
     {"null_id_is_a_notification", {{req("null", "ping"), ""}}, false, 1},
