@@ -27,15 +27,16 @@
 
 #include <fmt/format.h>
 
+#include "cross_file/cross_file_indexer.h"
 #include "cross_file/cross_file_resolver.h"
 #include "cross_file/parse_cache.h"
 #include "indexer/indexer.h"
-#include "indexer/worker_pool.h"
 #include "log/log.h"
+#include "util/worker_pool.h"
 
 namespace fs = std::filesystem;
-using korvane::protocol::FileIndexResult;
-using korvane::protocol::FileToIndex;
+using korvane::indexer::FileIndexResult;
+using korvane::indexer::FileToIndex;
 
 namespace {
 
@@ -118,7 +119,7 @@ Stats measure(const korvane::indexer::Indexer& indexer, const std::vector<FileTo
   for (int i = 0; i < repeat; ++i) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<FileIndexResult> results =
-        indexer.index_files_with_cross_file_resolution(files, parallel);
+        korvane::cross_file::index_batch(indexer, files, parallel);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     stats.seconds = std::min(stats.seconds, elapsed.count());
     if (i == 0) {
@@ -132,13 +133,13 @@ Stats measure(const korvane::indexer::Indexer& indexer, const std::vector<FileTo
   }
   // The same steps once more, keeping the resolver to count what the pass built and followed.
   auto parses = std::make_shared<korvane::cross_file::ParseCache>();
-  korvane::cross_file::CrossFileResolver resolver(indexer.import_resolver()->resolver.config(),
-                                                  parses, indexer.python_version());
+  korvane::cross_file::CrossFileResolver resolver(indexer.search_paths(), parses,
+                                                  indexer.python_version());
   resolver.build_from_files(files, parallel);
   resolver.preindex_common_stdlib_modules();
   stats.tables_built = resolver.modules().size();
   for (const FileToIndex& file : files) {
-    (void)indexer.index_file_with_resolver_mut_cached(file, resolver, parses);
+    (void)korvane::cross_file::index_file(indexer, file, resolver, *parses);
   }
   stats.on_demand = resolver.modules().size() - stats.tables_built;
   stats.alias_resolutions = resolver.alias_memo_size();
@@ -200,12 +201,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no .pyi files found\n");
     return 1;
   }
-  korvane::protocol::SearchPathsConfig paths;
+  korvane::import_resolver::ImportResolverConfig paths;
   paths.site_packages_paths.push_back(kDistPackages);
-  paths.typeshed_stdlib_path = options.stdlib;
-  paths.python_version = korvane::protocol::PythonVersionConfig{3, 11};
+  if (options.stdlib) paths.typeshed_stdlib_path = *options.stdlib;
   korvane::indexer::Indexer indexer;
-  indexer.configure_search_paths(paths);
+  indexer.configure_search_paths(paths, korvane::binder::PythonVersion{3, 11});
 
   // The pool must not start before fork(): the children would inherit it without its threads.
   const std::size_t threads =

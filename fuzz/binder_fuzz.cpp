@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (const auto& [name, symbol] : result.module_scope.symbol_map) {
     FUZZ_CHECK(!name.empty(), "empty name bound");
-    if (symbol.flags & binder::SymbolFlags::IN_DUNDER_ALL) {
+    if (symbol.flags & binder::SymbolFlags::kInDunderAll) {
       FUZZ_CHECK(result.dunder_all.has_value() && result.dunder_all->contains(name),
-                 "IN_DUNDER_ALL on a name __all__ does not list");
+                 "kInDunderAll set on a name __all__ does not list");
     }
   }
   return 0;

@@ -9,8 +9,10 @@
 
 #include "fuzz_support.h"
 #include "indexer/indexer.h"
+#include "indexer/symbol_rules.h"
 #include "json/reader.h"
 #include "protocol/index_files.h"
+#include "server/index_files_records.h"
 #include "util/utf8.h"
 
 using namespace korvane;
@@ -44,30 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text = fuzz::as_text(data + 1, size - 1);
   if (validate_utf8(text)) return 0;  // the read refuses such files
 
-  protocol::FileToIndex file;
+  indexer::FileToIndex file;
   file.path = "/fuzz/mod.py";
   file.is_stub = (mode & 1) != 0;
   file.is_py_typed = (mode & 2) != 0;
   file.include_all_symbols = (mode & 4) != 0;
   indexer::Indexer indexer;
   if (mode & 8) {
-    protocol::SearchPathsConfig config;
-    config.python_version = protocol::PythonVersionConfig{3, static_cast<uint8_t>(mode >> 4)};
-    indexer.configure_search_paths(config);
+    indexer.configure_search_paths({}, binder::PythonVersion{3, static_cast<uint8_t>(mode >> 4)});
   }
 
   if (auto skipped = indexer::Indexer::check_fast_path_skip(file, text)) {
     FUZZ_CHECK(skipped->symbols.empty() && !skipped->error, "a skipped file carries symbols");
     return 0;
   }
-  protocol::FileIndexResult result;
+  indexer::FileIndexResult result;
   result.path = file.path;
-  if (auto symbols = indexer.extract_and_build_result(file, text)) {
+  if (auto symbols = indexer.extract_symbols(file, text)) {
     result.symbols = std::move(*symbols);
-    indexer::Indexer::dedup_symbols(result.symbols);
+    indexer::dedup_symbols(result.symbols);
   } else {
     result.error = "Parse error: " + symbols.error();
   }
-  check_result(result);
+  check_result(server::to_protocol(std::move(result)));
   return 0;
 }

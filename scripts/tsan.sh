@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build="${1:-build/tsan}"
 start=$(date +%s)
 cmake --preset tsan -B "$build" >/dev/null
-cmake --build "$build" --target indexer_test cross_file_tests e2e_tests korvane-indexer \
+cmake --build "$build" --target util_tests indexer_test cross_file_tests e2e_tests korvane-indexer \
   -j "${TSAN_BUILD_JOBS:-$(nproc)}"
 echo "tsan: built in $(( $(date +%s) - start ))s"
 # A report fails the test that caused it; halt_on_error keeps the first report readable.

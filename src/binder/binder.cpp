@@ -100,12 +100,12 @@ BinderResult Binder::bind_module(python::StmtList body) && {
   if (has_names) {
     for (const std::string& name : *dunder_all_) {
       if (auto it = scope.symbol_map.find(name); it != scope.symbol_map.end()) {
-        it->second.flags |= SymbolFlags::IN_DUNDER_ALL;
+        it->second.flags |= SymbolFlags::kInDunderAll;
       }
     }
   }
   const uint32_t hidden_flag =
-      file_info_.is_stub ? SymbolFlags::HIDDEN : SymbolFlags::PY_TYPED_HIDDEN;
+      file_info_.is_stub ? SymbolFlags::kHidden : SymbolFlags::kPyTypedHidden;
   for (std::string_view candidate : hidden_candidates_) {
     auto it = scope.symbol_map.find(candidate);
     if (it == scope.symbol_map.end()) continue;
@@ -128,7 +128,7 @@ Symbol& Binder::bind_name_to_scope(std::string_view name) {
   Scope& scope = current_scope();
   Symbol& symbol = scope.get_or_add_symbol(name);
   if (scope.kind == ScopeKind::Builtins && is_private_name(name)) {
-    symbol.flags |= SymbolFlags::HIDDEN;
+    symbol.flags |= SymbolFlags::kHidden;
   }
   return symbol;
 }

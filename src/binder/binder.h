@@ -3,7 +3,7 @@
 //   FileInfo info{.module_name = "pkg.mod", .is_stub = true, .python_version = {{3, 11}}};
 //   BinderResult result = Binder(std::move(info)).bind_module(parsed.body());
 //   for (const auto& [name, symbol] : result.module_scope.symbol_map)
-//     if (!(symbol.flags & SymbolFlags::HIDDEN)) export_name(name, symbol.declarations.front());
+//     if (!(symbol.flags & SymbolFlags::kHidden)) export_name(name, symbol.declarations.front());
 //
 // Only the module scope exists: function and class bodies are never entered, compound statements
 // are, and `if`/`elif`/`else` branches that `sys.version_info` or `TYPE_CHECKING` rule out are
@@ -57,16 +57,16 @@ struct FileInfo {
   std::optional<PythonVersion> python_version;
 };
 
-// Bits of Symbol::flags. Readers test HIDDEN, IN_DUNDER_ALL and kHiddenMask; others are unused.
+// Bits of Symbol::flags. Readers test kHidden, kInDunderAll and kHiddenMask; others are unused.
 struct SymbolFlags {
   // A private name of the "builtins" module, or an import-bound name of a stub that `__all__`
   // does not list.
-  static constexpr uint32_t HIDDEN = 0x2;
+  static constexpr uint32_t kHidden = 0x2;
   // Listed in `__all__` and bound at module level.
-  static constexpr uint32_t IN_DUNDER_ALL = 0x100;
+  static constexpr uint32_t kInDunderAll = 0x100;
   // An import-bound name of a `py.typed` source file that `__all__` does not list.
-  static constexpr uint32_t PY_TYPED_HIDDEN = 0x200;
-  static constexpr uint32_t kHiddenMask = HIDDEN | PY_TYPED_HIDDEN;
+  static constexpr uint32_t kPyTypedHidden = 0x200;
+  static constexpr uint32_t kHiddenMask = kHidden | kPyTypedHidden;
 };
 
 enum class DeclarationKind : uint8_t {
@@ -138,13 +138,12 @@ struct BinderResult {
   std::vector<WildcardImport> wildcard_imports;
 };
 
-// One binding run over one module. Construct it (`Binder::new`: the constructor or create()),
-// then consume it with std::move(binder).bind_module(body). Binders share nothing and may run
+// One binding run over one module. Construct it, then consume it with
+// std::move(binder).bind_module(body). Binders share nothing and may run
 // on any thread.
 class Binder {
  public:
   explicit Binder(FileInfo file_info);
-  static Binder create(FileInfo file_info) { return Binder(std::move(file_info)); }
 
   // Binds every top-level statement; never fails on a parsed module. The statements must
   // outlive the call (names are copied into the result).

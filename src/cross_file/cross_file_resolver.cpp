@@ -3,9 +3,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "indexer/profiling.h"
-#include "indexer/worker_pool.h"
+#include "indexer/indexer.h"
+#include "indexer/symbol_rules.h"
 #include "log/log.h"
+#include "util/profiling.h"
+#include "util/worker_pool.h"
 
 namespace korvane::cross_file {
 namespace {
@@ -14,34 +16,15 @@ namespace fs = std::filesystem;
 using binder::DeclarationKind;
 using binder::SymbolFlags;
 
-bool is_cross_file_constant_name(std::string_view name) {
-  if (name.empty() || name.front() == '_') return false;
-  for (char ch : name) {
-    const bool allowed = (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
-    if (!allowed) return false;
-  }
-  return true;
-}
-
-std::optional<binder::PythonVersion> binder_version(
-    const std::optional<protocol::PythonVersionConfig>& version) {
-  if (!version) return std::nullopt;
-  return binder::PythonVersion{version->major, version->minor};
-}
-
-std::unique_ptr<const binder::AliasInfo> first_alias(const binder::Symbol& symbol) {
-  for (const binder::Declaration& declaration : symbol.declarations) {
-    if (declaration.kind == DeclarationKind::Import && declaration.alias_info) {
-      return std::make_unique<const binder::AliasInfo>(*declaration.alias_info);
-    }
-  }
-  return nullptr;
+std::unique_ptr<const binder::AliasInfo> alias_of(const binder::Symbol& symbol) {
+  const binder::AliasInfo* alias = indexer::first_alias_info(symbol);
+  return alias != nullptr ? std::make_unique<const binder::AliasInfo>(*alias) : nullptr;
 }
 
 ResolvedSymbolInfo definition_in(const ModuleSymbolTable& table, const ModuleSymbolEntry& entry,
                                  std::string_view name) {
   return ResolvedSymbolInfo{table.file_path, std::string(name), entry.kind,
-                            (entry.flags & SymbolFlags::HIDDEN) == 0};
+                            (entry.flags & SymbolFlags::kHidden) == 0};
 }
 
 // The names a star import of `table` brings in: its __all__ when it has one (even empty), else
@@ -60,35 +43,28 @@ std::vector<std::string_view> star_exported_names(const ModuleSymbolTable& table
 
 }  // namespace
 
-uint32_t cross_file_symbol_kind(std::string_view name,
-                                std::span<const binder::Declaration> declarations) {
-  for (const binder::Declaration& declaration : declarations) {
-    switch (declaration.kind) {
-      case DeclarationKind::Function:
-        return 12;
-      case DeclarationKind::Class:
-        return 5;
-      case DeclarationKind::TypeAlias:
-        return 26;
-      case DeclarationKind::Import:
-        return 13;
-      case DeclarationKind::Variable:
-        if (declaration.is_constant || declaration.is_final) return 14;
-        return is_cross_file_constant_name(name) ? 14 : 13;
-    }
-  }
-  return 13;
-}
+// A plain list, in pre-indexing order.
+// clang-format off
+const std::array<std::string_view, 57> kCommonStdlibModules = {
+    "abc", "builtins", "types", "typing", "typing_extensions", "_typeshed", "collections",
+    "collections.abc", "dataclasses", "datetime", "decimal", "enum", "fractions", "numbers",
+    "contextlib", "functools", "itertools", "operator", "io", "os", "os.path", "pathlib", "sys",
+    "warnings", "re", "string", "json", "pickle", "struct", "math", "cmath", "random",
+    "statistics", "asyncio", "concurrent", "concurrent.futures", "threading", "multiprocessing",
+    "ctypes", "array", "mmap", "inspect", "traceback", "copy", "time", "calendar", "locale",
+    "gzip", "zipfile", "bz2", "lzma", "http", "urllib", "urllib.parse", "email", "unittest",
+    "unittest.mock"};
+// clang-format on
 
 CrossFileResolver::CrossFileResolver(import_resolver::ImportResolverConfig config,
                                      std::shared_ptr<ParseCache> parse_cache,
-                                     std::optional<protocol::PythonVersionConfig> python_version)
+                                     std::optional<binder::PythonVersion> python_version)
     : import_resolver_(std::move(config)),
       parse_cache_(std::move(parse_cache)),
       python_version_(python_version) {}
 
 std::optional<ModuleSymbolTable> CrossFileResolver::build_module_table(
-    const protocol::FileToIndex& file, const std::optional<std::string>& module_name) const {
+    const indexer::FileToIndex& file, const std::optional<std::string>& module_name) const {
   profiling::TimingGuard total("build_module_table");
   std::optional<CachedParse> parse;
   {
@@ -98,7 +74,7 @@ std::optional<ModuleSymbolTable> CrossFileResolver::build_module_table(
   if (!parse) return std::nullopt;
 
   std::string name = module_name ? *module_name : file.module_name.value_or("");
-  binder::FileInfo info{name, file.is_stub, file.is_py_typed, binder_version(python_version_)};
+  binder::FileInfo info = indexer::file_info(file, name, python_version_);
   std::optional<binder::BinderResult> bound;
   {
     profiling::TimingGuard timer("cfr_bind");
@@ -123,14 +99,15 @@ ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderR
   }
   table.symbol_map.reserve(result.module_scope.symbol_map.size());
   for (const auto& [name, symbol] : result.module_scope.symbol_map) {
-    const uint32_t kind = cross_file_symbol_kind(name, symbol.declarations);
+    const uint32_t kind =
+        indexer::symbol_kind(name, symbol.declarations, indexer::KindRule::kModuleTable);
     for (const binder::Declaration& declaration : symbol.declarations) {
       if (declaration.kind == DeclarationKind::Class) {
         KLOG_TRACE(kResolverLogTarget, "convert_binder_result: {} is Class, kind={}", name, kind);
         break;
       }
     }
-    table.symbol_map.emplace(name, ModuleSymbolEntry{first_alias(symbol), kind, symbol.flags});
+    table.symbol_map.emplace(name, ModuleSymbolEntry{alias_of(symbol), kind, symbol.flags});
   }
   return table;
 }
@@ -153,7 +130,7 @@ SharedTable CrossFileResolver::index_file_on_demand(std::string_view path,
                                                     std::string_view module_name) {
   profiling::TimingGuard timer("on_demand_index");
   if (SharedTable existing = find_table(path)) return existing;
-  protocol::FileToIndex file;
+  indexer::FileToIndex file;
   file.path = std::string(path);
   file.module_name = std::string(module_name);
   // Case-sensitive on purpose: only the exact ".pyi" suffix marks a stub.
@@ -261,7 +238,7 @@ std::vector<std::pair<std::string, ResolvedSymbolInfo>> CrossFileResolver::resol
 }
 
 std::optional<std::string> CrossFileResolver::compute_module_name(
-    const protocol::FileToIndex& file) const {
+    const indexer::FileToIndex& file) const {
   profiling::TimingGuard timer("compute_module_name");
   if (!file.module_name) return import_resolver_.module_name_from_path(file.path);
   const std::string& given = *file.module_name;
@@ -271,12 +248,12 @@ std::optional<std::string> CrossFileResolver::compute_module_name(
   return given;
 }
 
-void CrossFileResolver::build_from_files(std::span<const protocol::FileToIndex> files,
+void CrossFileResolver::build_from_files(std::span<const indexer::FileToIndex> files,
                                          bool parallel) {
   KLOG_DEBUG(kResolverLogTarget, "Building cross-file symbol table from {} files", files.size());
   std::vector<std::optional<std::string>> names;
   names.reserve(files.size());
-  for (const protocol::FileToIndex& file : files) names.push_back(compute_module_name(file));
+  for (const indexer::FileToIndex& file : files) names.push_back(compute_module_name(file));
 
   // Each slot is written by exactly one call; the maps are filled afterwards in batch order, so
   // the parallel and the sequential build end alike.
@@ -299,7 +276,7 @@ void CrossFileResolver::preindex_common_stdlib_modules() {
   const auto& stdlib = import_resolver_.config().typeshed_stdlib_path;
   if (!stdlib) return;
   std::size_t count = 0;
-  for (std::string_view dotted : COMMON_STDLIB_MODULES) {
+  for (std::string_view dotted : kCommonStdlibModules) {
     std::string relative(dotted);
     for (char& ch : relative) {
       if (ch == '.') ch = '/';
@@ -313,7 +290,7 @@ void CrossFileResolver::preindex_common_stdlib_modules() {
     std::string path_text = import_resolver::path_to_text(file);
     // A batch file under the same path keeps its own table and flags.
     if (modules_.contains(path_text)) continue;
-    protocol::FileToIndex stub;
+    indexer::FileToIndex stub;
     stub.path = std::move(path_text);
     stub.module_name = std::string(dotted);
     stub.include_all_symbols = true;

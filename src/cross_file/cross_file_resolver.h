@@ -29,7 +29,7 @@
 #include "binder/binder.h"
 #include "cross_file/parse_cache.h"
 #include "import_resolver/import_resolver.h"
-#include "protocol/index_files.h"
+#include "indexer/indexed_file.h"
 
 namespace korvane::cross_file {
 
@@ -40,63 +40,7 @@ inline constexpr uint32_t kMaxAliasDepth = 31;
 
 // Standard-library modules whose tables are built up front, so that common alias chains end
 // without on-demand work.
-inline constexpr std::array<std::string_view, 57> COMMON_STDLIB_MODULES = {"abc",
-                                                                           "builtins",
-                                                                           "types",
-                                                                           "typing",
-                                                                           "typing_extensions",
-                                                                           "_typeshed",
-                                                                           "collections",
-                                                                           "collections.abc",
-                                                                           "dataclasses",
-                                                                           "datetime",
-                                                                           "decimal",
-                                                                           "enum",
-                                                                           "fractions",
-                                                                           "numbers",
-                                                                           "contextlib",
-                                                                           "functools",
-                                                                           "itertools",
-                                                                           "operator",
-                                                                           "io",
-                                                                           "os",
-                                                                           "os.path",
-                                                                           "pathlib",
-                                                                           "sys",
-                                                                           "warnings",
-                                                                           "re",
-                                                                           "string",
-                                                                           "json",
-                                                                           "pickle",
-                                                                           "struct",
-                                                                           "math",
-                                                                           "cmath",
-                                                                           "random",
-                                                                           "statistics",
-                                                                           "asyncio",
-                                                                           "concurrent",
-                                                                           "concurrent.futures",
-                                                                           "threading",
-                                                                           "multiprocessing",
-                                                                           "ctypes",
-                                                                           "array",
-                                                                           "mmap",
-                                                                           "inspect",
-                                                                           "traceback",
-                                                                           "copy",
-                                                                           "time",
-                                                                           "calendar",
-                                                                           "locale",
-                                                                           "gzip",
-                                                                           "zipfile",
-                                                                           "bz2",
-                                                                           "lzma",
-                                                                           "http",
-                                                                           "urllib",
-                                                                           "urllib.parse",
-                                                                           "email",
-                                                                           "unittest",
-                                                                           "unittest.mock"};
+extern const std::array<std::string_view, 57> kCommonStdlibModules;
 
 // One entry per module-level name of every module a request touches: kept small, as the tables
 // of a whole environment are held together (the name is the map's key, and most names carry no
@@ -104,7 +48,7 @@ inline constexpr std::array<std::string_view, 57> COMMON_STDLIB_MODULES = {"abc"
 struct ModuleSymbolEntry {
   // From the symbol's first import declaration.
   std::unique_ptr<const binder::AliasInfo> alias_info;
-  uint32_t kind = 0;   // LSP SymbolKind by the cross-file rule
+  uint32_t kind = 0;   // LSP SymbolKind by indexer::KindRule::kModuleTable
   uint32_t flags = 0;  // binder::SymbolFlags, unchanged
 };
 
@@ -130,22 +74,16 @@ struct ResolvedSymbolInfo {
   friend bool operator==(const ResolvedSymbolInfo&, const ResolvedSymbolInfo&) = default;
 };
 
-// The cross-file rule: the first function, class, type alias, import or variable declaration
-// decides; a variable is a constant when marked, or when its name is upper-case ASCII that does
-// not start with "_".
-uint32_t cross_file_symbol_kind(std::string_view name,
-                                std::span<const binder::Declaration> declarations);
-
 class CrossFileResolver {
  public:
   CrossFileResolver(import_resolver::ImportResolverConfig config,
                     std::shared_ptr<ParseCache> parse_cache,
-                    std::optional<protocol::PythonVersionConfig> python_version);
+                    std::optional<binder::PythonVersion> python_version);
 
   // Reads, parses (through the parse cache), binds and converts one file; none when it cannot
   // be read or parsed. Does not touch the resolver's maps.
   std::optional<ModuleSymbolTable> build_module_table(
-      const protocol::FileToIndex& file, const std::optional<std::string>& module_name) const;
+      const indexer::FileToIndex& file, const std::optional<std::string>& module_name) const;
 
   static ModuleSymbolTable convert_binder_result(const binder::BinderResult& result,
                                                  std::string file_path, std::string module_name);
@@ -171,13 +109,13 @@ class CrossFileResolver {
   // The module name a batch file's table is built with: the client's dotted name as given, a
   // name computed from the search roots, or the client's top-level name widened by the computed
   // one when that starts with it.
-  std::optional<std::string> compute_module_name(const protocol::FileToIndex& file) const;
+  std::optional<std::string> compute_module_name(const indexer::FileToIndex& file) const;
 
   // Builds one table per file (over the worker pool when `parallel`), then stores them in batch
   // order so that both ways give the same maps.
-  void build_from_files(std::span<const protocol::FileToIndex> files, bool parallel);
+  void build_from_files(std::span<const indexer::FileToIndex> files, bool parallel);
 
-  // Tables of COMMON_STDLIB_MODULES from the typeshed standard-library path, when configured.
+  // Tables of kCommonStdlibModules from the typeshed standard-library path, when configured.
   void preindex_common_stdlib_modules();
 
   // Stores `table` under its path, and its module name when not empty; a later table of the
@@ -189,9 +127,7 @@ class CrossFileResolver {
   import_resolver::ImportResolver& import_resolver() { return import_resolver_; }
   const import_resolver::ImportResolver& import_resolver() const { return import_resolver_; }
   const std::shared_ptr<ParseCache>& parse_cache() const { return parse_cache_; }
-  const std::optional<protocol::PythonVersionConfig>& python_version() const {
-    return python_version_;
-  }
+  const std::optional<binder::PythonVersion>& python_version() const { return python_version_; }
   std::size_t alias_memo_size() const { return alias_memo_.size(); }
 
  private:
@@ -206,7 +142,7 @@ class CrossFileResolver {
   absl::node_hash_map<std::tuple<std::string, std::string, std::string>,
                       std::optional<ResolvedSymbolInfo>>
       alias_memo_;
-  std::optional<protocol::PythonVersionConfig> python_version_;
+  std::optional<binder::PythonVersion> python_version_;
 };
 
 }  // namespace korvane::cross_file

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "indexer/indexer.h"
+#include "util/file_text.h"
 #include "util/memory_release.h"
 #include "util/unicode_text.h"
 
@@ -20,7 +20,7 @@ struct ParsedFile {
 };
 
 std::optional<CachedParse> read_and_parse(std::string_view path) {
-  Result<std::string> text = indexer::Indexer::read_file_content(std::string(path));
+  Result<std::string> text = read_file_content(std::string(path));
   if (!text) return std::nullopt;
   auto source = std::make_shared<const std::string>(std::move(*text));
   auto parsed = python::parse_module(*source, python::ParseDepth::Outline);
@@ -77,7 +77,7 @@ void ParseCache::release(std::string_view path) {
   if (give_back) release_free_memory();
 }
 
-std::size_t ParseCache::len() const {
+std::size_t ParseCache::size() const {
   std::lock_guard lock(mutex_);
   std::size_t live = 0;
   for (const auto& [key, entry] : entries_) live += entry.parse.module ? 1 : 0;

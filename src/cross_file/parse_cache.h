@@ -48,7 +48,7 @@ class ParseCache {
   void release(std::string_view path);
 
   // Entries holding a parse.
-  std::size_t len() const;
+  std::size_t size() const;
 
   // Entries are shared by paths that differ only in letter case or in "\" against "/".
   static std::string key_of(std::string_view path);

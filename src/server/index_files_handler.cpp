@@ -4,25 +4,70 @@
 #include <utility>
 #include <vector>
 
-#include "indexer/cache.h"
+#include "cross_file/cross_file_indexer.h"
 #include "indexer/indexer.h"
-#include "indexer/worker_pool.h"
 #include "log/log.h"
 #include "protocol/index_files.h"
+#include "server/index_files_records.h"
+#include "server/result_cache.h"
 #include "server/server.h"
+#include "util/worker_pool.h"
 
 namespace korvane::server {
 
 namespace {
 
 using protocol::FileIndexResult;
-using protocol::FileToIndex;
 
-// The files the cache could not serve, with their places in the request.
+// The files the cache could not serve, with their places in the request, and the cache keys of
+// those that carry one (by their index in `files`).
 struct Pending {
-  std::vector<FileToIndex> files;
+  std::vector<indexer::FileToIndex> files;
   std::vector<std::size_t> positions;
+  std::vector<std::pair<std::size_t, CacheKey>> keys;
 };
+
+// Serves what the cache holds into `slots`; the rest is translated for the indexer.
+Pending serve_from_cache(const IndexCache& cache, std::vector<protocol::FileToIndex>& files,
+                         std::vector<std::optional<FileIndexResult>>& slots) {
+  Pending pending;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::optional<CacheKey> key = CacheKey::from_file(files[i]);
+    if (key) {
+      if (auto hit = cache.get(*key)) {
+        slots[i] = std::move(*hit);
+        continue;
+      }
+    }
+    if (key) pending.keys.emplace_back(pending.files.size(), std::move(*key));
+    pending.files.push_back(file_to_index(std::move(files[i])));
+    pending.positions.push_back(i);
+  }
+  return pending;
+}
+
+std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
+                                                    const Pending& pending, bool parallel,
+                                                    bool cross_file) {
+  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel);
+  indexer::log_batch_summary(pending.files);
+  return ix.index_batch(pending.files, parallel);
+}
+
+// Each result's wire form into its request slot, on the pool for a parallel batch: taking a few
+// hundred thousand symbols apart costs milliseconds on one thread. Each result is freed as it
+// is taken apart, so the two forms of the batch are never held whole at once.
+void store_replies(std::vector<indexer::FileIndexResult> results, const Pending& pending,
+                   std::vector<std::optional<FileIndexResult>>& slots, bool parallel) {
+  const auto one = [&](std::size_t k) {
+    slots[pending.positions[k]] = to_protocol(std::move(results[k]));
+  };
+  if (parallel) {
+    worker_pool::parallel_for_each_index(results.size(), one);
+  } else {
+    for (std::size_t k = 0; k < results.size(); ++k) one(k);
+  }
+}
 
 // A large reply is most of the work left after a parallel batch; its results are encoded on
 // the pool too, each into its own piece. Each result is dropped as soon as its piece is written
@@ -61,40 +106,21 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
             request.files.size(), parallel, cross_file);
 
   indexer_.with([&](indexer::Indexer& ix) {
-    if (request.search_paths) ix.configure_search_paths(*request.search_paths);
+    if (!request.search_paths) return;
+    ix.configure_search_paths(search_roots(*request.search_paths),
+                              python_version(*request.search_paths));
   });
 
   // Each result lands in its request slot, so no sorting is needed afterwards.
   std::vector<std::optional<FileIndexResult>> slots(request.files.size());
-  uint32_t cache_hits = 0;
-  Pending pending;
-  for (std::size_t i = 0; i < request.files.size(); ++i) {
-    if (auto key = indexer::CacheKey::from_file(request.files[i])) {
-      if (auto hit = cache_.get(*key)) {
-        slots[i] = std::move(*hit);
-        ++cache_hits;
-        continue;
-      }
-    }
-    pending.files.push_back(std::move(request.files[i]));
-    pending.positions.push_back(i);
-  }
+  Pending pending = serve_from_cache(cache_, request.files, slots);
+  const auto cache_hits = static_cast<uint32_t>(slots.size() - pending.files.size());
 
   if (!pending.files.empty()) {
     indexer_.with([&](indexer::Indexer& ix) {
-      std::vector<FileIndexResult> results;
-      if (cross_file) {
-        results = ix.index_files_with_cross_file_resolution(pending.files, parallel);
-      } else {
-        ix.set_indexed_files(pending.files);
-        results = ix.index_batch(pending.files, parallel);
-      }
-      for (std::size_t k = 0; k < results.size(); ++k) {
-        if (auto key = indexer::CacheKey::from_file(pending.files[k])) {
-          cache_.insert(std::move(*key), results[k]);
-        }
-        slots[pending.positions[k]] = std::move(results[k]);
-      }
+      store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
+      for (auto& [k, key] : pending.keys)
+        cache_.insert(std::move(key), *slots[pending.positions[k]]);
     });
   }
 

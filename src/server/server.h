@@ -20,13 +20,13 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include "indexer/cache.h"
 #include "indexer/indexer.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
 #include "protocol/lifecycle.h"
 #include "server/fatal_error.h"
+#include "server/result_cache.h"
 #include "server/transport.h"
 #include "util/guarded.h"
 #include "util/result.h"
@@ -73,7 +73,7 @@ class Server final : public MessageHandler {
   std::atomic<uint64_t> message_count_{0};
   // The indexFiles state: the indexer is held through a whole batch; the cache has its own lock.
   Guarded<indexer::Indexer> indexer_;
-  indexer::IndexCache cache_;
+  IndexCache cache_;
   std::atomic<bool> initialized_{false};
 };
 

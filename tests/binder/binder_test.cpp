@@ -393,8 +393,8 @@ TEST(ScopeTest, GetOrAddSymbolReturnsTheSameSymbol) {
   Symbol& first = scope.get_or_add_symbol("x");
   EXPECT_TRUE(first.declarations.empty());
   EXPECT_EQ(first.flags, 0u);
-  first.flags = SymbolFlags::HIDDEN;
-  EXPECT_EQ(scope.get_or_add_symbol("x").flags, SymbolFlags::HIDDEN);
+  first.flags = SymbolFlags::kHidden;
+  EXPECT_EQ(scope.get_or_add_symbol("x").flags, SymbolFlags::kHidden);
   EXPECT_EQ(scope.symbol_map.size(), 1u);
 }
 

@@ -77,9 +77,9 @@ inline std::vector<std::string> render_symbols(const Scope& scope) {
       line += i == 0 ? ' ' : ',';
       line += render_declaration(symbol.declarations[i]);
     }
-    if (symbol.flags & SymbolFlags::HIDDEN) line += " HIDDEN";
-    if (symbol.flags & SymbolFlags::IN_DUNDER_ALL) line += " ALL";
-    if (symbol.flags & SymbolFlags::PY_TYPED_HIDDEN) line += " PYHIDDEN";
+    if (symbol.flags & SymbolFlags::kHidden) line += " HIDDEN";
+    if (symbol.flags & SymbolFlags::kInDunderAll) line += " ALL";
+    if (symbol.flags & SymbolFlags::kPyTypedHidden) line += " PYHIDDEN";
     lines.push_back(std::move(line));
   }
   std::sort(lines.begin(), lines.end());

@@ -6,17 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
-#include "cross_file/cross_file_resolver.h"
+#include "cross_file/cross_file_indexer.h"
 #include "indexer/indexer.h"
 
 namespace korvane::indexer {
 namespace {
 
 using korvane::testing::TempTree;
-using protocol::FileIndexResult;
-using protocol::FileToIndex;
-using protocol::IndexedSymbol;
-using protocol::SymbolAlias;
 
 struct Flags {
   bool stub = false;
@@ -35,10 +31,10 @@ FileToIndex file_at(const std::string& path, Flags flags = {}) {
 
 Indexer indexer_over(const TempTree& tree, std::optional<std::string> stdlib = std::nullopt) {
   Indexer indexer;
-  protocol::SearchPathsConfig config;
+  import_resolver::ImportResolverConfig config;
   config.extra_paths.push_back(tree.root().string());
   config.typeshed_stdlib_path = std::move(stdlib);
-  indexer.configure_search_paths(config);
+  indexer.configure_search_paths(config, std::nullopt);
   return indexer;
 }
 
@@ -55,7 +51,7 @@ IndexedSymbol resolved(std::string name, uint32_t visibility, std::string origin
 }
 
 FileIndexResult index_one(const Indexer& indexer, const FileToIndex& file) {
-  auto results = indexer.index_files_with_cross_file_resolution(std::vector{file}, false);
+  auto results = cross_file::index_batch(indexer, std::vector{file}, false);
   EXPECT_EQ(results.size(), 1u);
   return results.empty() ? FileIndexResult{} : results.front();
 }
@@ -191,9 +187,9 @@ TEST_F(CrossFileIndexTest, FailuresAndSkips) {
   const std::vector<FileToIndex> files = {file_at(tree.text("missing.py")),
                                           file_at(tree.text("bad.py")),
                                           file_at(tree.text("_private.py"))};
-  auto results = indexer.index_files_with_cross_file_resolution(files, false);
+  auto results = cross_file::index_batch(indexer, files, false);
   ASSERT_EQ(results.size(), 3u);
-  const FileIndexResult failed{tree.text("missing.py"), {}, "Failed to parse file", false, {}};
+  const FileIndexResult failed{tree.text("missing.py"), {}, "Failed to parse file", false};
   EXPECT_EQ(results[0], failed);
   EXPECT_EQ(results[1].error, "Failed to parse file");
   EXPECT_TRUE(results[2].private_or_protected);
@@ -210,8 +206,8 @@ TEST_F(CrossFileIndexTest, ParallelMatchesSequentialAndKeepsBatchOrder) {
   }
   files.push_back(files[4]);  // the same path twice: two results, in batch order
   Indexer indexer = indexer_over(tree);
-  auto sequential = indexer.index_files_with_cross_file_resolution(files, false);
-  auto parallel = indexer.index_files_with_cross_file_resolution(files, true);
+  auto sequential = cross_file::index_batch(indexer, files, false);
+  auto parallel = cross_file::index_batch(indexer, files, true);
   ASSERT_EQ(sequential.size(), files.size());
   ASSERT_EQ(parallel.size(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -237,7 +233,7 @@ TEST_F(CrossFileIndexTest, ChainsReachPreindexedStandardLibrary) {
 
 TEST(CrossFileIndex, EmptyBatchWithoutSearchPaths) {
   Indexer indexer;
-  EXPECT_TRUE(indexer.index_files_with_cross_file_resolution({}, true).empty());
+  EXPECT_TRUE(cross_file::index_batch(indexer, {}, true).empty());
 }
 
 }  // namespace

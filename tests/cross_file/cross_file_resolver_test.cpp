@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
@@ -27,8 +28,8 @@ CrossFileResolver make_resolver(const TempTree& tree) {
   return CrossFileResolver(root_config(tree), std::make_shared<ParseCache>(), std::nullopt);
 }
 
-protocol::FileToIndex file_at(const std::string& path, bool is_stub = false) {
-  protocol::FileToIndex file;
+indexer::FileToIndex file_at(const std::string& path, bool is_stub = false) {
+  indexer::FileToIndex file;
   file.path = path;
   file.is_stub = is_stub;
   return file;
@@ -89,9 +90,9 @@ TEST(ModuleTable, KeepsEveryNameWithFlagsAndStarImports) {
   ASSERT_TRUE(table);
   EXPECT_EQ(table->module_name, "");
   // Filtering is the readers' business: the hidden re-export stays, flags untouched.
-  EXPECT_EQ(entry_of(*table, "x").flags & SymbolFlags::HIDDEN, SymbolFlags::HIDDEN);
+  EXPECT_EQ(entry_of(*table, "x").flags & SymbolFlags::kHidden, SymbolFlags::kHidden);
   EXPECT_EQ(entry_of(*table, "x").alias_info->imported_name, "x");
-  EXPECT_EQ(entry_of(*table, "y").flags & SymbolFlags::IN_DUNDER_ALL, SymbolFlags::IN_DUNDER_ALL);
+  EXPECT_EQ(entry_of(*table, "y").flags & SymbolFlags::kInDunderAll, SymbolFlags::kInDunderAll);
   EXPECT_TRUE(table->symbol_map.contains("_hidden"));
   EXPECT_EQ(table->wildcard_imports, (std::vector<std::string>{".rel", "os"}));
   ASSERT_TRUE(table->dunder_all);
@@ -117,8 +118,8 @@ TEST(OnDemand, StubOnlyForExactSuffixAndNeverRebuilt) {
   SharedTable source = resolver.index_file_on_demand(tree.text("upper.PYI"), "upper");
   ASSERT_TRUE(stub && source);
   // Only a stub hides a re-export that __all__ does not list.
-  EXPECT_NE(entry_of(*stub, "x").flags & SymbolFlags::HIDDEN, 0u);
-  EXPECT_EQ(entry_of(*source, "x").flags & SymbolFlags::HIDDEN, 0u);
+  EXPECT_NE(entry_of(*stub, "x").flags & SymbolFlags::kHidden, 0u);
+  EXPECT_EQ(entry_of(*source, "x").flags & SymbolFlags::kHidden, 0u);
   EXPECT_EQ(resolver.modules().size(), 2u);
   EXPECT_TRUE(resolver.module_names().empty());
 
@@ -281,13 +282,13 @@ TEST(BatchBuild, ModuleNameRules) {
       {"pkg/mod.py", "", "pkg.mod"},               // the empty name prefixes everything
   };
   for (const Case& c : cases) {
-    protocol::FileToIndex file = file_at(tree.text(c.path));
+    indexer::FileToIndex file = file_at(tree.text(c.path));
     file.module_name = c.given;
     EXPECT_EQ(resolver.compute_module_name(file), c.want) << c.path;
   }
   CrossFileResolver rootless(import_resolver::ImportResolverConfig{},
                              std::make_shared<ParseCache>(), std::nullopt);
-  protocol::FileToIndex outside = file_at(tree.text("pkg/mod.py"));
+  indexer::FileToIndex outside = file_at(tree.text("pkg/mod.py"));
   EXPECT_EQ(rootless.compute_module_name(outside), std::nullopt);
   outside.module_name = "";
   EXPECT_EQ(rootless.compute_module_name(outside), "");
@@ -295,10 +296,10 @@ TEST(BatchBuild, ModuleNameRules) {
 
 TEST(BatchBuild, ParallelAndSequentialFillTheSameMaps) {
   TempTree tree;
-  std::vector<protocol::FileToIndex> files;
+  std::vector<indexer::FileToIndex> files;
   for (int i = 0; i < 40; ++i) {
-    const std::string name = "m" + std::to_string(i) + ".py";
-    tree.file(name, "v" + std::to_string(i) + " = " + std::to_string(i) + "\n");
+    const std::string name = fmt::format("m{}.py", i);
+    tree.file(name, fmt::format("v{} = {}\n", i, i));
     files.push_back(file_at(tree.text(name)));
   }
   // The same path twice: the later occurrence's table wins.
@@ -338,7 +339,7 @@ TEST(Preindex, StandardLibraryFromTypeshedTree) {
   config.typeshed_stdlib_path = tree.path("stdlib");
   CrossFileResolver resolver(config, std::make_shared<ParseCache>(), std::nullopt);
   // A batch file under the exact path pre-indexing finds keeps its own table.
-  protocol::FileToIndex typing = file_at(tree.text("stdlib/typing.pyi"), false);
+  indexer::FileToIndex typing = file_at(tree.text("stdlib/typing.pyi"), false);
   typing.module_name = "batch.typing";
   resolver.build_from_files(std::vector{typing}, false);
   resolver.preindex_common_stdlib_modules();

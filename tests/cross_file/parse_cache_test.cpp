@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
@@ -37,14 +38,14 @@ TEST(ParseCache, HitSharesTreeAndText) {
   auto first = cache.get_or_parse(tree.text("m.py"));
   ASSERT_TRUE(first);
   EXPECT_EQ(*first->source, "x = 1\n");
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
   // Changing the file must not matter: a hit neither reads nor parses.
   tree.file("m.py", "y = 2\nz = 3\n");
   auto second = cache.get_or_parse(tree.text("m.py"));
   ASSERT_TRUE(second);
   EXPECT_EQ(second->module.get(), first->module.get());
   EXPECT_EQ(second->source.get(), first->source.get());
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST(ParseCache, PathsEqualUpToCaseAndSeparatorShareAnEntry) {
@@ -65,7 +66,7 @@ TEST(ParseCache, PathsEqualUpToCaseAndSeparatorShareAnEntry) {
   auto slashed = cache.get_or_parse(backslashed);
   ASSERT_TRUE(slashed);
   EXPECT_EQ(slashed->module.get(), upper->module.get());
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
 }
 
 // A batch drops each parse after its last use. Asked again, the cache reads the file first read
@@ -82,13 +83,13 @@ TEST(ParseCache, ReleaseDropsTheParseButNotTheAnswer) {
   first.reset();
   cache.release(tree.text("dir/m.py"));
   EXPECT_TRUE(dropped.expired());
-  EXPECT_EQ(cache.len(), 0u);
+  EXPECT_EQ(cache.size(), 0u);
   auto again = cache.get_or_parse(tree.text("dir/m.py"));
   ASSERT_TRUE(again);
   EXPECT_EQ(*again->source, "a = 1\n");
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
   cache.release(tree.text("never_parsed.py"));
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST(ParseCache, FailuresAreNotRemembered) {
@@ -96,11 +97,11 @@ TEST(ParseCache, FailuresAreNotRemembered) {
   ParseCache cache;
   const std::string missing = tree.text("missing.py");
   EXPECT_FALSE(cache.get_or_parse(missing));
-  EXPECT_EQ(cache.len(), 0u);
+  EXPECT_EQ(cache.size(), 0u);
 
   tree.file("bad.py", "def (:\n");
   EXPECT_FALSE(cache.get_or_parse(tree.text("bad.py")));
-  EXPECT_EQ(cache.len(), 0u);
+  EXPECT_EQ(cache.size(), 0u);
   // Fixed on disk: the next call must read and parse again.
   tree.file("bad.py", "def f(): pass\n");
   EXPECT_TRUE(cache.get_or_parse(tree.text("bad.py")));
@@ -108,7 +109,7 @@ TEST(ParseCache, FailuresAreNotRemembered) {
   tree.file("latin1.py", "x = '\xE9'\n");
   EXPECT_FALSE(cache.get_or_parse(tree.text("latin1.py")));
   EXPECT_FALSE(cache.get_or_parse(tree.text("")));
-  EXPECT_EQ(cache.len(), 1u);
+  EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST(ParseCache, HolderOutlivesCache) {
@@ -130,8 +131,7 @@ TEST(ParseCache, ConcurrentCallersGetEqualParses) {
   TempTree tree;
   std::vector<std::string> paths;
   for (int i = 0; i < 8; ++i) {
-    paths.push_back(
-        tree.file("m" + std::to_string(i) + ".py", "v = " + std::to_string(i) + "\n").string());
+    paths.push_back(tree.file(fmt::format("m{}.py", i), fmt::format("v = {}\n", i)).string());
   }
   ParseCache cache;
   std::atomic<int> failures{0};
@@ -148,7 +148,7 @@ TEST(ParseCache, ConcurrentCallersGetEqualParses) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(cache.len(), paths.size());
+  EXPECT_EQ(cache.size(), paths.size());
 }
 
 }  // namespace

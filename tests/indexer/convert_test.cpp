@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "indexer/indexer.h"
+#include "indexer/symbol_rules.h"
 
 namespace korvane::indexer {
 namespace {
@@ -9,9 +10,6 @@ using binder::AliasInfo;
 using binder::Declaration;
 using binder::DeclarationKind;
 using binder::SymbolFlags;
-using protocol::FileToIndex;
-using protocol::IndexedSymbol;
-using protocol::SymbolAlias;
 
 Declaration decl(DeclarationKind kind, bool constant = false, bool final = false) {
   Declaration d;
@@ -28,36 +26,43 @@ Declaration import_decl(std::string module, std::optional<std::string> name) {
   return d;
 }
 
+// `want` is the kind of an exported symbol, `table` the kind a module table gives the same
+// name: the two differ only on a leading "_".
 TEST(DetermineSymbolKind, FirstDeclarationDecides) {
   const auto V = DeclarationKind::Variable;
   struct Case {
     const char* name;
     std::vector<Declaration> declarations;
     uint32_t want;
+    uint32_t table;
   };
   const Case cases[] = {
-      {"f", {decl(DeclarationKind::Function), decl(V)}, 12},
-      {"C", {decl(DeclarationKind::Class)}, 5},
-      {"Alias", {decl(DeclarationKind::TypeAlias)}, 26},
-      {"MAX", {import_decl("m", "MAX"), decl(V)}, 13},  // an import first: variable
-      {"none", {}, 13},
-      {"x", {decl(V, true)}, 14},         // marked constant
-      {"x", {decl(V, false, true)}, 14},  // Final
+      {"f", {decl(DeclarationKind::Function), decl(V)}, 12, 12},
+      {"C", {decl(DeclarationKind::Class)}, 5, 5},
+      {"Alias", {decl(DeclarationKind::TypeAlias)}, 26, 26},
+      {"MAX", {import_decl("m", "MAX"), decl(V)}, 13, 13},  // an import first: variable
+      {"none", {}, 13, 13},
+      {"x", {decl(V, true)}, 14, 14},         // marked constant
+      {"x", {decl(V, false, true)}, 14, 14},  // Final
+      {"_X", {decl(V, true)}, 14, 14},        // a mark decides even with a leading "_"
       // The name test stands in for a missing mark (match captures and the like).
-      {"MAX_SIZE", {decl(V)}, 14},
-      {"T", {decl(V)}, 14},
-      {"_CACHE", {decl(V)}, 14},
-      {"MAX_2", {decl(V)}, 14},
-      {"Foo", {decl(V)}, 13},
-      {"x", {decl(V)}, 13},
-      {"_1", {decl(V)}, 13},
-      {"__", {decl(V)}, 13},
-      {"", {decl(V)}, 13},
-      {"\xC3\x89T\xC3\x89", {decl(V)}, 13},  // "ÉTÉ": the name test is ASCII only
-      {"X", {decl(V), decl(DeclarationKind::Function)}, 14},
+      {"MAX_SIZE", {decl(V)}, 14, 14},
+      {"T", {decl(V)}, 14, 14},
+      {"_CACHE", {decl(V)}, 14, 13},
+      {"MAX_2", {decl(V)}, 14, 14},
+      {"X1", {decl(V)}, 14, 14},
+      {"A_B", {decl(V)}, 14, 14},
+      {"Foo", {decl(V)}, 13, 13},
+      {"x", {decl(V)}, 13, 13},
+      {"_1", {decl(V)}, 13, 13},
+      {"__", {decl(V)}, 13, 13},
+      {"", {decl(V)}, 13, 13},
+      {"\xC3\x89T\xC3\x89", {decl(V)}, 13, 13},  // "ÉTÉ": the name test is ASCII only
+      {"X", {decl(V), decl(DeclarationKind::Function)}, 14, 14},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Indexer::determine_symbol_kind(c.name, c.declarations), c.want) << c.name;
+    EXPECT_EQ(symbol_kind(c.name, c.declarations, KindRule::kExported), c.want) << c.name;
+    EXPECT_EQ(symbol_kind(c.name, c.declarations, KindRule::kModuleTable), c.table) << c.name;
   }
 }
 
@@ -76,8 +81,8 @@ FileToIndex file_with(Flags f) {
 
 TEST(ConvertDeclaredSymbol, AdmissionAndVisibilityFollowFileFlags) {
   constexpr uint32_t kNone = 0xFFFFFFFF;  // not admitted
-  const uint32_t H = SymbolFlags::HIDDEN, P = SymbolFlags::PY_TYPED_HIDDEN,
-                 A = SymbolFlags::IN_DUNDER_ALL;
+  const uint32_t H = SymbolFlags::kHidden, P = SymbolFlags::kPyTypedHidden,
+                 A = SymbolFlags::kInDunderAll;
   struct Case {
     const char* name;
     Flags file;
@@ -104,7 +109,7 @@ TEST(ConvertDeclaredSymbol, AdmissionAndVisibilityFollowFileFlags) {
     binder::Symbol symbol;
     symbol.declarations.push_back(variable);
     symbol.flags = c.symbol_flags;
-    auto got = Indexer::convert_declared_symbol("x", symbol, file_with(c.file));
+    auto got = convert_declared_symbol("x", symbol, file_with(c.file));
     if (c.want_visibility == kNone) {
       EXPECT_FALSE(got) << c.name;
     } else {
@@ -119,7 +124,7 @@ TEST(ConvertDeclaredSymbol, AliasFromTheFirstImportDeclaration) {
   symbol.declarations.push_back(decl(DeclarationKind::Function));
   symbol.declarations.push_back(import_decl("..pkg.mod", "f"));
   symbol.declarations.push_back(import_decl("other", "g"));
-  auto got = Indexer::convert_declared_symbol("f", symbol, file_with({true}));
+  auto got = convert_declared_symbol("f", symbol, file_with({true}));
   ASSERT_TRUE(got);
   EXPECT_EQ(got->kind, 12u);
   EXPECT_EQ(got->alias, (SymbolAlias{"f", "..pkg.mod", 13}));
@@ -128,7 +133,7 @@ TEST(ConvertDeclaredSymbol, AliasFromTheFirstImportDeclaration) {
   binder::Symbol module;
   module.declarations.push_back(import_decl("os.path", std::nullopt));
   module.declarations.push_back(decl(DeclarationKind::Variable));
-  auto plain_import = Indexer::convert_declared_symbol("os", module, file_with({true}));
+  auto plain_import = convert_declared_symbol("os", module, file_with({true}));
   ASSERT_TRUE(plain_import);
   EXPECT_EQ(plain_import->alias, (SymbolAlias{"", "os.path", 13}));
 }
@@ -142,11 +147,11 @@ TEST(ConvertSymbols, SkipsDundersAndImportOnlyNames) {
   };
   const auto V = DeclarationKind::Variable;
   add("__version__", 0, {decl(V)});
-  add("__author__", SymbolFlags::IN_DUNDER_ALL, {decl(V)});
+  add("__author__", SymbolFlags::kInDunderAll, {decl(V)});
   add("reexported", 0, {import_decl("m", "reexported")});
   add("nothing", 0, {});
   add("kept", 0, {decl(V)});
-  auto got = Indexer::convert_symbols(scope, file_with({true}));
+  auto got = convert_symbols(scope, file_with({true}), /*follow=*/nullptr);
   std::vector<std::string> names;
   for (const auto& s : got) names.push_back(s.name);
   std::sort(names.begin(), names.end());
@@ -161,7 +166,7 @@ TEST(DedupSymbols, KeepsFirstOccurrenceAndOrder) {
   std::vector<IndexedSymbol> symbols = {sym("a", 1),       sym("b", 2), sym("a", 3),
                                         sym(long_name, 4), sym("c", 5), sym("b", 6),
                                         sym(long_name, 7), sym("d", 8)};
-  Indexer::dedup_symbols(symbols);
+  dedup_symbols(symbols);
   std::vector<uint32_t> kinds;
   for (const auto& s : symbols) kinds.push_back(s.kind);
   EXPECT_EQ(kinds, (std::vector<uint32_t>{1, 2, 4, 5, 8}));

@@ -11,8 +11,6 @@ namespace korvane::indexer {
 namespace {
 
 namespace fs = std::filesystem;
-using protocol::FileIndexResult;
-using protocol::FileToIndex;
 
 // Python's standard library and the typeshed stubs as the system installs them.
 std::vector<FileToIndex> system_corpus(std::size_t limit) {

@@ -9,22 +9,15 @@
 #include "indexer/indexer.h"
 #include "util/os_error.h"
 
-namespace korvane::protocol {
+namespace korvane::indexer {
 void PrintTo(const IndexedSymbol& s, std::ostream* os) {
   *os << s.name << "(kind " << s.kind << ", vis " << s.visibility_flags;
   if (s.alias) *os << ", alias " << s.alias->original_name << " from " << s.alias->module_uri;
   *os << ")";
 }
-}  // namespace korvane::protocol
-
-namespace korvane::indexer {
 namespace {
 
 namespace fs = std::filesystem;
-using protocol::FileIndexResult;
-using protocol::FileToIndex;
-using protocol::IndexedSymbol;
-using protocol::SymbolAlias;
 
 class IndexFileTest : public ::testing::Test {
  protected:
@@ -155,7 +148,6 @@ TEST_F(IndexFileTest, FailuresAndSkipsAreResultsNotErrors) {
     FileIndexResult got = indexer.index_file(c.file);
     EXPECT_TRUE(got.symbols.empty()) << c.name;
     EXPECT_EQ(got.private_or_protected, c.private_or_protected) << c.name;
-    EXPECT_FALSE(got.cached) << c.name;
     if (c.error == std::optional<std::string>("parse")) {
       ASSERT_TRUE(got.error) << c.name;
       EXPECT_TRUE(got.error->starts_with("Parse error: [ParseError { error: ")) << *got.error;
@@ -187,39 +179,33 @@ TEST_F(IndexFileTest, PythonVersionReachesTheBinder) {
   };
   Indexer indexer;
   EXPECT_EQ(names(indexer), (std::vector<std::string>{"new", "old"}));  // undecided: both
-  protocol::SearchPathsConfig config;
-  config.python_version = protocol::PythonVersionConfig{3, 8};
-  indexer.configure_search_paths(config);
+  indexer.configure_search_paths({}, binder::PythonVersion{3, 8});
   EXPECT_EQ(names(indexer), (std::vector<std::string>{"old"}));
   // Reconfiguring without a version clears it.
-  indexer.configure_search_paths(protocol::SearchPathsConfig{});
+  indexer.configure_search_paths({}, std::nullopt);
   EXPECT_EQ(names(indexer), (std::vector<std::string>{"new", "old"}));
 }
 
-TEST(ConfigureSearchPaths, KeepsOneSharedResolverAndReplacesItsConfigWhole) {
+TEST(ConfigureSearchPaths, ReplacesTheConfigWhole) {
   Indexer indexer;
-  EXPECT_FALSE(indexer.import_resolver());
+  EXPECT_EQ(indexer.search_paths(), import_resolver::ImportResolverConfig{});
   EXPECT_FALSE(indexer.python_version());
-  protocol::SearchPathsConfig first{{"e"}, {"w"}, "ts",
-                                    "tp",  {"s"}, protocol::PythonVersionConfig{3, 12}};
-  indexer.configure_search_paths(first);
-  const auto shared = indexer.import_resolver();
-  ASSERT_TRUE(shared);
-  const auto& config = shared->resolver.config();
+  import_resolver::ImportResolverConfig first{{"e"}, {"w"}, "ts", "tp", {"s"}};
+  indexer.configure_search_paths(first, binder::PythonVersion{3, 12});
+  const auto& config = indexer.search_paths();
   EXPECT_EQ(config.extra_paths, std::vector<fs::path>{"e"});
   EXPECT_EQ(config.workspace_roots, std::vector<fs::path>{"w"});
   EXPECT_EQ(config.typeshed_stdlib_path, fs::path("ts"));
   EXPECT_EQ(config.typeshed_thirdparty_path, fs::path("tp"));
   EXPECT_EQ(config.site_packages_paths, std::vector<fs::path>{"s"});
-  EXPECT_EQ(indexer.python_version(), (protocol::PythonVersionConfig{3, 12}));
+  EXPECT_EQ(indexer.python_version(), (binder::PythonVersion{3, 12}));
 
-  protocol::SearchPathsConfig second;
+  import_resolver::ImportResolverConfig second;
   second.workspace_roots = {"w2"};
-  indexer.configure_search_paths(second);
-  EXPECT_EQ(indexer.import_resolver(), shared);
-  EXPECT_EQ(shared->resolver.config().workspace_roots, std::vector<fs::path>{"w2"});
-  EXPECT_TRUE(shared->resolver.config().extra_paths.empty());
-  EXPECT_FALSE(shared->resolver.config().typeshed_stdlib_path);
+  indexer.configure_search_paths(second, std::nullopt);
+  EXPECT_EQ(indexer.search_paths().workspace_roots, std::vector<fs::path>{"w2"});
+  EXPECT_TRUE(indexer.search_paths().extra_paths.empty());
+  EXPECT_FALSE(indexer.search_paths().typeshed_stdlib_path);
   EXPECT_FALSE(indexer.python_version());
 }
 

@@ -22,7 +22,7 @@
 
 #include "protocol/index_files.h"
 
-namespace korvane::indexer {
+namespace korvane::server {
 
 struct CacheKey {
   std::string path;  // byte for byte, case kept
@@ -67,4 +67,4 @@ class IndexCache {
   const std::size_t max_entries_;
 };
 
-}  // namespace korvane::indexer
+}  // namespace korvane::server

@@ -4,7 +4,7 @@
 //     profiling::TimingGuard guard("parse");   // files the phase's duration when the scope ends
 //     ...
 //   }
-//   profiling::record_timing("file_read", elapsed);   // a phase measured by hand
+//   profiling::record_timing("file_read", steady_clock::now() - start);   // measured by hand
 //
 // The process-wide table starts absent and nothing creates it, so every hook is a no-op. The
 // hooks stay in place so that a profiling build can switch the table on; until then a guard
@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,14 +23,10 @@
 
 namespace korvane::profiling {
 
-// Whole seconds and the nanoseconds below one second.
-struct Duration {
-  uint64_t secs = 0;
-  uint32_t nanos = 0;
+using Duration = std::chrono::nanoseconds;
 
-  static Duration from(std::chrono::steady_clock::duration d);
-  friend bool operator==(const Duration&, const Duration&) = default;
-};
+// `elapsed` as a duration to file: a clock read earlier than the start counts as no time.
+Duration clamped(std::chrono::steady_clock::duration elapsed);
 
 // Durations by label, in the order recorded. Absent until `enable`; while absent, `record`
 // checks one atomic and returns without touching the mutex.
@@ -51,7 +46,7 @@ class TimingTable {
 // The process-wide table (absent for the whole run).
 TimingTable& timings();
 
-void record_timing(std::string_view label, Duration duration);
+void record_timing(std::string_view label, std::chrono::steady_clock::duration elapsed);
 
 // Measures the scope it lives in. The label must outlive the guard (the labels are literals).
 class TimingGuard {

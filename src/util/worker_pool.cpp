@@ -1,4 +1,4 @@
-#include "indexer/worker_pool.h"
+#include "util/worker_pool.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "indexer/cache.h"
+#include "server/result_cache.h"
 
 #include <cmath>
 #include <limits>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace korvane::indexer {
+namespace korvane::server {
 namespace {
 
 using protocol::FileIndexResult;
@@ -135,4 +135,4 @@ TEST(IndexCache, TinyLimitsNeverEvict) {
 }
 
 }  // namespace
-}  // namespace korvane::indexer
+}  // namespace korvane::server

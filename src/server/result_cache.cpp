@@ -1,11 +1,11 @@
-#include "indexer/cache.h"
+#include "server/result_cache.h"
 
 #include <cmath>
 #include <limits>
 #include <mutex>
 #include <vector>
 
-namespace korvane::indexer {
+namespace korvane::server {
 
 uint64_t saturating_u64(double value) {
   if (!(value > 0.0)) return 0;  // also NaN and -0
@@ -54,4 +54,4 @@ std::size_t IndexCache::size() const {
   return entries_.size();
 }
 
-}  // namespace korvane::indexer
+}  // namespace korvane::server

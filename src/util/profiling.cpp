@@ -1,12 +1,10 @@
-#include "indexer/profiling.h"
+#include "util/profiling.h"
 
 namespace korvane::profiling {
 
-Duration Duration::from(std::chrono::steady_clock::duration d) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-  if (ns <= 0) return {};  // a clock read earlier than the start counts as no time
-  const auto total = static_cast<uint64_t>(ns);
-  return {total / 1'000'000'000u, static_cast<uint32_t>(total % 1'000'000'000u)};
+Duration clamped(std::chrono::steady_clock::duration elapsed) {
+  const auto ns = std::chrono::duration_cast<Duration>(elapsed);
+  return ns < Duration::zero() ? Duration::zero() : ns;
 }
 
 void TimingTable::enable() {
@@ -37,10 +35,10 @@ TimingTable& timings() {
   return table;
 }
 
-void record_timing(std::string_view label, Duration duration) { timings().record(label, duration); }
-
-TimingGuard::~TimingGuard() {
-  record_timing(name_, Duration::from(std::chrono::steady_clock::now() - start_));
+void record_timing(std::string_view label, std::chrono::steady_clock::duration elapsed) {
+  timings().record(label, clamped(elapsed));
 }
+
+TimingGuard::~TimingGuard() { record_timing(name_, std::chrono::steady_clock::now() - start_); }
 
 }  // namespace korvane::profiling
