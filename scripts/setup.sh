@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           libtbb-dev libabsl-dev libicu-dev libfmt-dev
-          libgtest-dev libgmock-dev libbenchmark-dev python3 python3-typeshed)
+          libgtest-dev libgmock-dev libbenchmark-dev python3 python3-typeshed python3-mypy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 using binder::DeclarationKind;
 using binder::SymbolFlags;
 
-std::optional<binder::AliasInfo> alias_of(const binder::Symbol& symbol) {
+std::unique_ptr<const binder::AliasInfo> alias_of(const binder::Symbol& symbol) {
   const binder::AliasInfo* alias = indexer::first_alias_info(symbol);
-  return alias != nullptr ? std::optional<binder::AliasInfo>(*alias) : std::nullopt;
+  return alias != nullptr ? std::make_unique<const binder::AliasInfo>(*alias) : nullptr;
 }
 
 ResolvedSymbolInfo definition_in(const ModuleSymbolTable& table, const ModuleSymbolEntry& entry,
@@ -107,7 +107,7 @@ ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderR
         break;
       }
     }
-    table.symbol_map.emplace(name, ModuleSymbolEntry{name, alias_of(symbol), kind, symbol.flags});
+    table.symbol_map.emplace(name, ModuleSymbolEntry{alias_of(symbol), kind, symbol.flags});
   }
   return table;
 }
@@ -137,6 +137,8 @@ SharedTable CrossFileResolver::index_file_on_demand(std::string_view path,
   file.is_stub = path.ends_with(".pyi");
   std::optional<ModuleSymbolTable> table = build_module_table(file, file.module_name);
   if (!table) return nullptr;
+  // Its table is all that is asked of a module outside the batch from now on.
+  parse_cache_->release(path);
   insert_table(std::move(*table), /*map_module_name=*/false);
   return find_table(path);
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
+#include <absl/container/node_hash_map.h>
 
 #include "binder/binder.h"
 #include "cross_file/parse_cache.h"
@@ -41,10 +42,12 @@ inline constexpr uint32_t kMaxAliasDepth = 31;
 // without on-demand work.
 extern const std::array<std::string_view, 57> kCommonStdlibModules;
 
+// One entry per module-level name of every module a request touches: kept small, as the tables
+// of a whole environment are held together (the name is the map's key, and most names carry no
+// alias).
 struct ModuleSymbolEntry {
-  std::string name;
   // From the symbol's first import declaration.
-  std::optional<binder::AliasInfo> alias_info;
+  std::unique_ptr<const binder::AliasInfo> alias_info;
   uint32_t kind = 0;   // LSP SymbolKind by indexer::KindRule::kModuleTable
   uint32_t flags = 0;  // binder::SymbolFlags, unchanged
 };
@@ -134,7 +137,9 @@ class CrossFileResolver {
   import_resolver::ImportResolver import_resolver_;
   binder::NameMap<std::string> module_names_;
   std::shared_ptr<ParseCache> parse_cache_;
-  absl::flat_hash_map<std::tuple<std::string, std::string, std::string>,
+  // Node-based: its entries are large and many, and a flat table's growth would briefly hold
+  // two copies of every one of them.
+  absl::node_hash_map<std::tuple<std::string, std::string, std::string>,
                       std::optional<ResolvedSymbolInfo>>
       alias_memo_;
   std::optional<binder::PythonVersion> python_version_;

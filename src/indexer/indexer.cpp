@@ -95,7 +95,7 @@ bool contains_star_import(std::string_view text) {
 // Each pool thread keeps the buffer of its last file for the next one. The server lives as long
 // as the editor, so one that grew past this (all but a few modules are smaller) is handed back
 // to the system after its file rather than held by every thread between batches.
-constexpr std::size_t kKeptReadBuffer = std::size_t{1} << 20;
+constexpr std::size_t kKeptReadBuffer = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -194,7 +194,7 @@ std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> f
 Result<std::vector<IndexedSymbol>> Indexer::extract_symbols(const FileToIndex& file,
                                                             std::string_view text) const {
   const auto parse_start = std::chrono::steady_clock::now();
-  auto parsed = python::parse_module(text);
+  auto parsed = python::parse_module(text, python::ParseDepth::Outline);
   if (!parsed) {
     std::string rendering = render_parse_error(parsed.error());
     KLOG_WARN(kLogTarget, "Failed to parse file {}: {}", file.path, rendering);

@@ -1,5 +1,7 @@
 // Compound statements: if, while, for, with, try, def, class, decorators and match.
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "python/parser_impl.h"
 
@@ -48,6 +50,71 @@ Stmt* Parser::parse_compound(bool* handled) {
   }
   *handled = false;
   return nullptr;
+}
+
+bool Parser::at_definition() const {
+  return at(TokenKind::Def) || at(TokenKind::Class) || at(TokenKind::At) ||
+         (at(TokenKind::Async) && peek().kind == TokenKind::Def);
+}
+
+namespace {
+
+bool points_into(std::string_view text, std::string_view within) {
+  const auto at = reinterpret_cast<uintptr_t>(text.data());
+  const auto begin = reinterpret_cast<uintptr_t>(within.data());
+  return at >= begin && at + text.size() <= begin + within.size();
+}
+
+// The outline of a definition: a copy of its node with everything but the header's scalars
+// left empty.
+template <class Def>
+Def outline_of(const Def& full) {
+  Def kept{};
+  kept.kind = full.kind;
+  kept.range = full.range;
+  kept.name_range = full.name_range;
+  kept.name = full.name;
+  if constexpr (requires { full.is_async; }) kept.is_async = full.is_async;
+  return kept;
+}
+
+}  // namespace
+
+// The whole definition is parsed as usual, every error found on the way, but into scratch memory
+// that is dropped afterwards; a fresh node holding only the outline stays.
+bool Parser::parse_definition_outline() {
+  arena_.begin_scratch();
+  in_outline_ = true;
+  bool handled = false;
+  const Stmt* full = parse_compound(&handled);
+  in_outline_ = false;
+  if (!full) {
+    arena_.end_scratch();
+    return false;
+  }
+  const FunctionDef* def = full->as<FunctionDef>();
+  FunctionDef def_outline = def ? outline_of(*def) : FunctionDef{};
+  ClassDef class_outline = def ? ClassDef{} : outline_of(*full->as<ClassDef>());
+  std::string_view name = def ? def_outline.name : class_outline.name;
+  // A name normalised by identifier() lives in the scratch.
+  std::string normalised;
+  if (!points_into(name, src_)) normalised = name;
+  arena_.end_scratch();
+  if (!normalised.empty()) name = arena_.copy_text(normalised);
+  Stmt* kept = nullptr;
+  if (def) {
+    auto* node = arena_.make<FunctionDef>();
+    *node = def_outline;
+    node->name = name;
+    kept = node;
+  } else {
+    auto* node = arena_.make<ClassDef>();
+    *node = class_outline;
+    node->name = name;
+    kept = node;
+  }
+  stack_.push_back(kept);
+  return true;
 }
 
 Stmt* Parser::parse_if() {

@@ -64,6 +64,7 @@ bool Parser::parse_statements_until(TokenKind end) {
 }
 
 bool Parser::parse_statement() {
+  if (outline_ && !in_outline_ && at_definition()) return parse_definition_outline();
   bool handled = false;
   Stmt* s = parse_compound(&handled);
   if (handled) {

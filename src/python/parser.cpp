@@ -14,8 +14,8 @@
 namespace korvane::python {
 
 Parser::Parser(std::string_view source, const std::vector<Token>& tokens,
-               const ParseError& lex_error, Arena& arena)
-    : src_(source), toks_(tokens), lex_error_(lex_error), arena_(arena) {
+               const ParseError& lex_error, Arena& arena, bool outline)
+    : src_(source), toks_(tokens), lex_error_(lex_error), arena_(arena), outline_(outline) {
   stack_.reserve(256);
 }
 
@@ -100,12 +100,29 @@ bool Parser::parse_file(StmtList* body) {
 }
 
 namespace {
-// Tokens of about half a megabyte of source (1.5 MB kept per thread while the process lives); a
-// larger array goes back to the system after its file.
-constexpr size_t kKeptTokens = size_t{1} << 17;
+// Tokens of about 60 KB of source, most files (200 KB kept per pool thread while the process
+// lives, idle or not); a larger array goes back to the system after its file, whose parse takes
+// far longer than faulting in a fresh one.
+constexpr size_t kKeptTokens = size_t{1} << 14;
+constexpr size_t kFirstOutlineBlock = 512;
+constexpr size_t kOutlineBytesPerToken = 12;
+constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
+// An outline keeps the module level whole, and of a definition there only its first tokens'
+// worth: the tokens outside any indented block bound it.
+size_t outline_first_block(const std::vector<Token>& tokens) {
+  size_t depth = 0, top_level = 0;
+  for (const Token& t : tokens) {
+    depth += t.kind == TokenKind::Indent;
+    depth -= t.kind == TokenKind::Dedent;
+    top_level += depth == 0;
+  }
+  return std::clamp<size_t>(top_level * kOutlineBytesPerToken, kFirstOutlineBlock,
+                            kLargestOutlineBlock);
+}
+
 }  // namespace
 
-Result<ParsedModule, ParseError> parse_module(std::string_view source) {
+Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
   if (source.size() >= (uint64_t{1} << 32)) {
     ParseError e;
     e.kind = ParseErrorKind::SourceTooLarge;
@@ -132,14 +149,20 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source) {
   tokens.clear();
   Lexer lexer(source, start);
   lexer.run(tokens);
-  // A tree takes 25 to 30 bytes per token; a first block a little below that, then small
-  // blocks, wastes little memory and costs few allocations.
+  const bool outline = depth == ParseDepth::Outline;
+  // A full tree takes 25 to 30 bytes per token; a first block a little below that, then small
+  // blocks, wastes little memory and costs few allocations. An outline's size is not known
+  // beforehand: it is mostly far smaller, so its blocks start small and grow.
   size_t estimate = tokens.size() * 24;
-  auto arena = std::make_unique<Arena>(std::max<size_t>(estimate, 256),
-                                       std::clamp<size_t>(estimate / 16, 1024, 1u << 20));
-  Parser parser(source, tokens, lexer.error(), *arena);
+  auto arena = outline ? std::make_unique<Arena>(outline_first_block(tokens), kFirstOutlineBlock,
+                                                 kLargestOutlineBlock)
+                       : std::make_unique<Arena>(std::max<size_t>(estimate, 256),
+                                                 std::clamp<size_t>(estimate / 16, 1024, 1u << 20));
+  Parser parser(source, tokens, lexer.error(), *arena, outline);
   StmtList body;
-  if (!parser.parse_file(&body)) return Unexpected(std::move(parser.error()));
+  const bool parsed = parser.parse_file(&body);
+  arena->release_scratch();
+  if (!parsed) return Unexpected(std::move(parser.error()));
   return ParsedModule(std::move(arena), body, source);
 }
 

@@ -11,6 +11,7 @@
 // Nesting is bounded, so hostile input yields an error and never exhausts the stack.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -48,8 +49,20 @@ class ParsedModule {
   std::string_view source_;
 };
 
+// How much of each function and class definition a parse keeps. Either way every part of a
+// definition is checked, so a text fails with the same first error.
+enum class ParseDepth : uint8_t {
+  // Every node.
+  Full,
+  // For a definition only its kind, ranges, name and `is_async`: decorators, type parameters,
+  // parameters, return annotation, bases, keywords and body are left empty (`args` is null).
+  // For readers of module-level names, whose tree is then a small part of the full one.
+  Outline,
+};
+
 // Parses a whole text in module mode. A leading UTF-8 byte-order mark is skipped (ranges still
 // count it). The text must be valid UTF-8.
-Result<ParsedModule, ParseError> parse_module(std::string_view source);
+Result<ParsedModule, ParseError> parse_module(std::string_view source,
+                                              ParseDepth depth = ParseDepth::Full);
 
 }  // namespace korvane::python

@@ -30,8 +30,9 @@ struct Failed {
 
 class Parser {
  public:
+  // With `outline`, definitions are parsed into the arena's scratch and only their outline kept.
   Parser(std::string_view source, const std::vector<Token>& tokens, const ParseError& lex_error,
-         Arena& arena);
+         Arena& arena, bool outline = false);
   // The module's statements, or false with error() set.
   bool parse_file(StmtList* body);
   ParseError& error() { return error_; }
@@ -134,6 +135,8 @@ class Parser {
 
   // ---- Compound statements (parse_compound.cpp) ----
   Stmt* parse_compound(bool* handled);
+  bool at_definition() const;
+  bool parse_definition_outline();
   Stmt* parse_if();
   Stmt* parse_while();
   Stmt* parse_for(uint32_t start, bool is_async);
@@ -218,6 +221,8 @@ class Parser {
   uint32_t depth_ = 0;
   uint32_t last_stmt_end_ = 0;  // end of the last statement of the block parsed last
   bool failed_ = false;
+  const bool outline_;       // keep only the outline of definitions
+  bool in_outline_ = false;  // inside a definition whose nodes go to scratch
   ParseError error_;
   std::vector<void*> stack_;  // children of the node being built
   std::vector<int> scratch_;  // small per-node lists (comparison operators)

@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include "log/log.h"
+#include "util/memory_release.h"
 
 namespace korvane::server {
 
@@ -35,6 +36,8 @@ Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& tr
   }
   // From here on the message is done and its reply, if any, written: work that must follow
   // every answered request goes here, before the end test.
+  // The server idles most of its life: what the message needed goes back to the system now.
+  release_free_memory();
   if (!initialized() && message_count() > 0) {
     KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
     return Flow::kStop;

@@ -45,6 +45,20 @@ FileInfo file_info(File file, std::optional<PythonVersion> version) {
 
 class BindTest : public ::testing::TestWithParam<BindCase> {};
 
+// Indexing binds outlines, whose definitions keep only their headers: every case must bind
+// exactly as from the full tree.
+TEST_P(BindTest, BindsOutlinesAlike) {
+  const BindCase& c = GetParam();
+  Snippet full(c.source);
+  Snippet outline(c.source, python::ParseDepth::Outline);
+  ASSERT_TRUE(outline.module) << "did not parse";
+  BinderResult want = Binder(file_info(c.file, c.version)).bind_module(full.body());
+  BinderResult got = Binder(file_info(c.file, c.version)).bind_module(outline.body());
+  EXPECT_EQ(render_symbols(got.module_scope), render_symbols(want.module_scope));
+  EXPECT_EQ(got.dunder_all, want.dunder_all);
+  EXPECT_EQ(render_wildcards(got.wildcard_imports), render_wildcards(want.wildcard_imports));
+}
+
 TEST_P(BindTest, Binds) {
   const BindCase& c = GetParam();
   Snippet snippet(c.source);

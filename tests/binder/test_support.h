@@ -20,8 +20,9 @@ struct Snippet {
   std::unique_ptr<std::string> text;
   std::optional<python::ParsedModule> module;
 
-  explicit Snippet(std::string_view source) : text(std::make_unique<std::string>(source)) {
-    auto parsed = python::parse_module(*text);
+  explicit Snippet(std::string_view source, python::ParseDepth depth = python::ParseDepth::Full)
+      : text(std::make_unique<std::string>(source)) {
+    auto parsed = python::parse_module(*text, depth);
     if (parsed) module.emplace(std::move(parsed).value());
   }
   python::StmtList body() const { return module ? module->body() : python::StmtList{}; }

@@ -69,6 +69,29 @@ TEST(ParseCache, PathsEqualUpToCaseAndSeparatorShareAnEntry) {
   EXPECT_EQ(cache.size(), 1u);
 }
 
+// A batch drops each parse after its last use. Asked again, the cache reads the file first read
+// for that key, so the answer stays what the dropped entry held, even where paths that differ
+// only in case name different files.
+TEST(ParseCache, ReleaseDropsTheParseButNotTheAnswer) {
+  TempTree tree;
+  tree.file("Dir/M.py", "a = 1\n");
+  tree.file("dir/m.py", "b = 2\n");
+  ParseCache cache;
+  auto first = cache.get_or_parse(tree.text("Dir/M.py"));
+  ASSERT_TRUE(first);
+  std::weak_ptr<const python::ParsedModule> dropped = first->module;
+  first.reset();
+  cache.release(tree.text("dir/m.py"));
+  EXPECT_TRUE(dropped.expired());
+  EXPECT_EQ(cache.size(), 0u);
+  auto again = cache.get_or_parse(tree.text("dir/m.py"));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again->source, "a = 1\n");
+  EXPECT_EQ(cache.size(), 1u);
+  cache.release(tree.text("never_parsed.py"));
+  EXPECT_EQ(cache.size(), 1u);
+}
+
 TEST(ParseCache, FailuresAreNotRemembered) {
   TempTree tree;
   ParseCache cache;

@@ -142,6 +142,9 @@ class Process {
     pump(bytes, [] { return true; });
   }
 
+  // The server's process id, for reading its /proc entries while it runs.
+  pid_t pid() const { return pid_; }
+
   // Stops reading standard output, as a client that went away.
   void close_stdout() {
     if (out_ >= 0) ::close(out_);

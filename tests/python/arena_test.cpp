@@ -64,5 +64,40 @@ TEST(Arena, AccountsUsedAndReservedBytes) {
   EXPECT_EQ(arena.bytes_used(), 1300u);
 }
 
+// A scratch must leave the arena exactly as it found it: the next object lands where it would
+// have without the scratch, the accounting does not move, and a later scratch reuses the
+// blocks instead of taking new ones.
+TEST(Arena, ScratchLeavesNoTrace) {
+  Arena arena(1024, 256);
+  arena.allocate(100, 1);
+  void* next = arena.allocate(0, 1);
+
+  arena.begin_scratch();
+  char* first = static_cast<char*>(arena.allocate(100000, 8));  // larger than any block
+  first[99999] = 'x';
+  for (int i = 0; i < 1000; ++i) arena.make<uint64_t>();
+  arena.end_scratch();
+  EXPECT_EQ(arena.allocate(0, 1), next);
+  EXPECT_EQ(arena.bytes_reserved(), 1024u);
+  EXPECT_EQ(arena.bytes_used(), 100u);
+
+  arena.begin_scratch();
+  EXPECT_EQ(static_cast<char*>(arena.allocate(100000, 8)), first);
+  arena.end_scratch();
+  arena.release_scratch();
+  EXPECT_EQ(arena.allocate(0, 1), next);
+  EXPECT_EQ(arena.bytes_reserved(), 1024u);
+}
+
+// Later blocks grow by half up to the largest size, so a tree of unknown size wastes little.
+TEST(Arena, LaterBlocksGrowToTheLargest) {
+  Arena arena(100, 100, 250);
+  const size_t want[] = {100, 200, 350, 350, 575, 575, 575, 825};
+  for (size_t reserved : want) {
+    arena.allocate(60, 1);
+    EXPECT_EQ(arena.bytes_reserved(), reserved);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::python

@@ -330,6 +330,74 @@ TEST(ParserStrings, RefusesMixedConcatenation) {
   }
 }
 
+// What an outline must still find: errors anywhere in a definition, reported exactly as the full
+// parse reports them, also when the definition sits inside a compound statement or another one.
+TEST(ParserOutline, ReportsTheFullParsesFirstError) {
+  const char* sources[] = {
+      "def f():\n    return (\n",                        // unclosed bracket in a body
+      "@decorator(\ndef f(): pass\n",                    // decorator
+      "def f(x, x=1, y): pass\n",                        // parameters
+      "def f() -> : pass\n",                             // return annotation
+      "class C(Base, **kw, *args): pass\n",              // bases after keywords
+      "class C(x for x in y): pass\n",                   // a bare generator as base
+      "class C:\n    def g(self):\n        x = = 1\n",   // nested definition
+      "if x:\n    def f():\n        pass\n      bad\n",  // inconsistent dedent in a branch
+      "def f():\npass\n",                                // missing indented block
+      "async def f():\n    await\n",                     // async body
+      "def f[T: (]() : pass\n",                          // type parameters
+      "x = 1\ndef f():\n    yield from\ny = 2\n",        // error, then valid code after it
+      "def \xEF\xAC\x81():\n    pass\ndef g(:\n",        // after a normalised name
+  };
+  for (const char* source : sources) {
+    auto full = parse_module(source);
+    auto outline = parse_module(source, ParseDepth::Outline);
+    ASSERT_FALSE(full) << source;
+    ASSERT_FALSE(outline) << source;
+    EXPECT_EQ(outline.error().kind_text(), full.error().kind_text()) << source;
+    EXPECT_EQ(outline.error().range, full.error().range) << source;
+  }
+}
+
+// An outline keeps every module-level statement as the full tree has it, and of a definition
+// its kind, ranges, name and `is_async` with nothing below it.
+TEST(ParserOutline, KeepsTheModuleLevelAndDefinitionHeaders) {
+  const std::string source =
+      "import os\n"
+      "@dec\nasync def run(a: int = 1) -> None:\n    class Inner: pass\n    return a\n"
+      "class \xEF\xAC\x81le(Base, metaclass=M):\n    x = 1\n    def m(self): ...\n"
+      "if cond:\n    def g(): pass\nelse:\n    X = [i for i in range(3)]\n"
+      "def after(): pass\n";
+  auto full = parse_module(source);
+  auto outline = parse_module(source, ParseDepth::Outline);
+  ASSERT_TRUE(full);
+  ASSERT_TRUE(outline);
+  ASSERT_EQ(outline->body().size(), full->body().size());
+  for (std::size_t i = 0; i < full->body().size(); ++i) {
+    EXPECT_EQ(outline->body()[i]->kind, full->body()[i]->kind) << i;
+    EXPECT_EQ(outline->body()[i]->range, full->body()[i]->range) << i;
+  }
+  const auto* run = outline->body()[1]->as<FunctionDef>();
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->name, "run");
+  EXPECT_EQ(run->name_range, full->body()[1]->as<FunctionDef>()->name_range);
+  EXPECT_TRUE(run->is_async);
+  EXPECT_TRUE(run->body.empty() && run->decorator_list.empty() && run->type_params.empty());
+  EXPECT_EQ(run->args, nullptr);
+  EXPECT_EQ(run->returns, nullptr);
+  // The name was normalised by NFKC into memory of the dropped scratch: it must survive it.
+  const auto* cls = outline->body()[2]->as<ClassDef>();
+  ASSERT_NE(cls, nullptr);
+  EXPECT_EQ(cls->name, "file");
+  EXPECT_TRUE(cls->body.empty() && cls->bases.empty() && cls->keywords.empty());
+  // Definitions inside compound statements are outlines too; everything else stays whole.
+  const auto* branch = outline->body()[3]->as<If>();
+  ASSERT_NE(branch, nullptr);
+  EXPECT_TRUE(branch->body[0]->as<FunctionDef>()->body.empty());
+  EXPECT_EQ(dump(branch->elif_else_clauses[0]->body),
+            dump(full->body()[3]->as<If>()->elif_else_clauses[0]->body));
+  EXPECT_LT(outline->arena_bytes(), full->arena_bytes());
+}
+
 TEST(ParserModule, KeepsTheSourceAndSkipsAByteOrderMark) {
   std::string source = "\xEF\xBB\xBFx = 1\n";
   auto parsed = parse_module(source);

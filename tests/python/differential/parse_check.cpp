@@ -60,6 +60,31 @@ korvane::Result<std::string> read_whole_file(const std::string& path) {
   return data;
 }
 
+// The indexer parses definitions as outlines: on every input that parse must give the full
+// one's verdict, the same first error and the same module-level statements. A difference stops
+// the check like a crash, which every differential test reports.
+void check_outline(
+    const std::string& path, std::string_view text,
+    const korvane::Result<korvane::python::ParsedModule, korvane::python::ParseError>& full) {
+  auto outline = korvane::python::parse_module(text, korvane::python::ParseDepth::Outline);
+  bool same = outline.has_value() == full.has_value();
+  if (same && !full) {
+    same = outline.error().kind_text() == full.error().kind_text() &&
+           outline.error().range == full.error().range;
+  } else if (same) {
+    same = outline->body().size() == full->body().size();
+    for (size_t i = 0; same && i < full->body().size(); ++i) {
+      same = outline->body()[i]->kind == full->body()[i]->kind &&
+             outline->body()[i]->range == full->body()[i]->range;
+    }
+  }
+  if (!same) {
+    std::fprintf(stderr, "parse_check: the outline parse disagrees with the full one on %s\n",
+                 path.c_str());
+    std::abort();
+  }
+}
+
 // Returns false when the file could not be read.
 bool check_file(const std::string& path, bool dump_tree) {
   auto text = read_whole_file(path);
@@ -70,6 +95,7 @@ bool check_file(const std::string& path, bool dump_tree) {
     line = fmt::format("{}\tnot-utf8\t{}\n", path, bad->message());
   } else {
     auto parsed = korvane::python::parse_module(*text);
+    check_outline(path, *text, parsed);
     if (parsed && dump_tree) {
       line = fmt::format("{}\tok\t{}\n", path, korvane::python::dump(parsed->body()));
     } else if (parsed) {
