@@ -31,10 +31,14 @@
 #include <fmt/format.h>
 
 #include "json/writer.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using korvane::bench::command_output;
+using korvane::bench::frame;
 
 constexpr double kTargetPeerRatio = 30.0;
 constexpr double kTargetParallelSpeedup = 5.0;
@@ -67,18 +71,6 @@ struct Run {
   std::size_t errors = 0;
   std::string output;
 };
-
-std::optional<std::string> command_output(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
 
 void add_tree(Corpus& corpus, const fs::path& root) {
   std::error_code ec;
@@ -124,51 +116,26 @@ std::string files_json(const Corpus& corpus, bool all_symbols) {
   return out + "]";
 }
 
-std::string frame(const std::string& body) {
-  return fmt::format("Content-Length: {}\r\n\r\n{}", body.size(), body);
-}
-
 // Spawns `argv` with `input` on its standard input; returns its standard output, wall time and
 // peak resident set.
 Run run_process(const std::vector<std::string>& argv, const std::string& input) {
-  int to_child[2], from_child[2];
-  if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) std::abort();
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(to_child[0], 0);
-    ::dup2(from_child[1], 1);
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, 2);
-    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1], devnull}) ::close(fd);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(to_child[0]);
-  ::close(from_child[1]);
+  const korvane::bench::Child child = korvane::bench::spawn_child(argv);
   std::thread writer([&] {
-    std::size_t done = 0;
-    while (done < input.size()) {
-      const ssize_t n = ::write(to_child[1], input.data() + done, input.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    ::close(to_child[1]);
+    korvane::bench::write_all(child.in, input);
+    ::close(child.in);
   });
   Run run;
   char buffer[1 << 16];
   ssize_t n;
-  while ((n = ::read(from_child[0], buffer, sizeof buffer)) > 0) {
+  while ((n = ::read(child.out, buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(from_child[0]);
+  ::close(child.out);
   writer.join();
   int status = 0;
   struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
+  ::wait4(child.pid, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peak_rss_kb = usage.ru_maxrss;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -43,10 +43,13 @@
 #include <fmt/format.h>
 
 #include "json/writer.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using korvane::bench::command_output;
 
 constexpr double kTargetPeakRatio = 4.0;
 constexpr double kTargetAfterMiB = 32.0;
@@ -85,18 +88,6 @@ struct Measure {
   std::size_t errors = 0;
   std::size_t reply_bytes = 0;
 };
-
-std::optional<std::string> command_output(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
 
 // A Python's stdlib directory; `env` pins a pyenv version (ignored where pyenv is absent).
 std::optional<std::string> python_path(std::string_view env, std::string_view expression) {
@@ -184,42 +175,20 @@ std::string files_json(const Corpus& corpus, bool cache_keys) {
   return out + "]";
 }
 
-std::string frame(const std::string& body) {
-  return fmt::format("Content-Length: {}\r\n\r\n{}", body.size(), body);
-}
-
 // One server process with pipes to its standard input and output.
 class Server {
  public:
   explicit Server(const std::string& binary) {
-    int to_child[2], from_child[2];
-    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(to_child[0], 0);
-      ::dup2(from_child[1], 1);
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 2);
-      for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1], devnull}) {
-        ::close(fd);
-      }
-      ::execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(to_child[0]);
-    ::close(from_child[1]);
-    in_ = to_child[1];
-    out_ = from_child[0];
+    const korvane::bench::Child child = korvane::bench::spawn_child({binary});
+    pid_ = child.pid;
+    in_ = child.in;
+    out_ = child.out;
   }
 
   // Sends one message and returns the body of the next reply.
   std::string call(const std::string& body) {
-    const std::string message = frame(body);
-    std::size_t done = 0;
-    while (done < message.size()) {
-      const ssize_t n = ::write(in_, message.data() + done, message.size() - done);
-      if (n <= 0) fail("write to the server failed");
-      done += static_cast<std::size_t>(n);
+    if (!korvane::bench::write_all(in_, korvane::bench::frame(body))) {
+      fail("write to the server failed");
     }
     return read_reply();
   }

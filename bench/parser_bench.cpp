@@ -23,6 +23,7 @@
 
 #include <fmt/format.h>
 
+#include "process.h"
 #include "python/parser.h"
 #include "source_files.h"
 #include "util/utf8.h"
@@ -30,6 +31,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using korvane::bench::command_output;
 
 constexpr double kTargetMbPerSecond = 150.0;
 constexpr double kTargetArenaRatio = 6.0;
@@ -63,18 +66,6 @@ struct Measurement {
   double worst_ratio = 0;
   std::string worst_file;
 };
-
-std::optional<std::string> command_output(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
 
 using korvane::bench::list_sources;
 
