@@ -47,9 +47,9 @@ JsonRpcResponse JsonRpcResponse::failure(std::optional<RequestId> id, JsonRpcErr
   return JsonRpcResponse{std::move(id), std::nullopt, std::move(error)};
 }
 
-std::string write_response(const JsonRpcResponse& response) {
-  std::string out;
-  out.reserve(64 + (response.result ? response.result->text.size() : 0));
+ResponsePieces write_response_pieces(const JsonRpcResponse& response) {
+  ResponsePieces pieces;
+  std::string& out = pieces.head;
   out.append(R"({"jsonrpc":"2.0")");
   // The envelope keeps its declared order, so it is written by hand rather than as a sorted
   // object.
@@ -60,16 +60,24 @@ std::string write_response(const JsonRpcResponse& response) {
   }
   if (response.result) {
     out.append(R"(,"result":)");
-    out.append(response.result->text);
+    pieces.result = response.result->text;
   }
   if (response.error) {
-    out.append(R"(,"error":{"code":)");
-    out.append(std::to_string(response.error->code));
-    out.append(R"(,"message":)");
-    json::append_quoted(out, response.error->message);
-    out.push_back('}');
+    pieces.tail.append(R"(,"error":{"code":)");
+    pieces.tail.append(std::to_string(response.error->code));
+    pieces.tail.append(R"(,"message":)");
+    json::append_quoted(pieces.tail, response.error->message);
+    pieces.tail.push_back('}');
   }
-  out.push_back('}');
+  pieces.tail.push_back('}');
+  return pieces;
+}
+
+std::string write_response(const JsonRpcResponse& response) {
+  const ResponsePieces pieces = write_response_pieces(response);
+  std::string out;
+  out.reserve(pieces.head.size() + pieces.result.size() + pieces.tail.size());
+  out.append(pieces.head).append(pieces.result).append(pieces.tail);
   return out;
 }
 

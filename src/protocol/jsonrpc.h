@@ -83,7 +83,16 @@ struct JsonRpcResponse {
   static JsonRpcResponse failure(std::optional<RequestId> id, JsonRpcError error);
 };
 
-// Compact text with the members in the order jsonrpc, id, result, error.
+// The text of a response as three pieces written one after another: the result's own text sits
+// in the middle uncopied, since a large indexFiles result would otherwise be held twice.
+struct ResponsePieces {
+  std::string head;         // from the opening brace up to the result (or to the error)
+  std::string_view result;  // the result's text, owned by the response; empty for an error
+  std::string tail;         // the error member, if any, and the closing brace
+};
+// Compact text with the members in the order jsonrpc, id, result, error. The pieces point into
+// `response`, which must outlive them.
+ResponsePieces write_response_pieces(const JsonRpcResponse& response);
 std::string write_response(const JsonRpcResponse& response);
 
 }  // namespace korvane::protocol

@@ -30,7 +30,8 @@ std::size_t Server::pending_cancellations() const {
 
 Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
   if (auto response = handle_message(body)) {
-    if (auto sent = transport.send(protocol::write_response(*response)); !sent) {
+    const protocol::ResponsePieces text = protocol::write_response_pieces(*response);
+    if (auto sent = transport.send(text.head, text.result, text.tail); !sent) {
       return Unexpected(std::move(sent).error());
     }
   }

@@ -4,6 +4,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <array>
+
 #include <fmt/format.h>
 
 #include "log/log.h"
@@ -21,24 +23,27 @@ Unexpected<FatalError> fatal(std::string message, std::optional<std::string> cau
   return Unexpected(FatalError{std::move(message), std::move(cause)});
 }
 
-// Writes every byte of the pieces, resuming after partial writes and signals.
-Result<void> write_all(int fd, std::string_view head, std::string_view body) {
-  std::size_t done = 0;
-  const std::size_t total = head.size() + body.size();
-  while (done < total) {
-    iovec parts[2];
+// Writes every byte of the pieces in order, resuming after partial writes and signals.
+Result<void> write_all(int fd, const std::array<std::string_view, 4>& pieces) {
+  std::size_t skip = 0;  // bytes of the pieces already written
+  std::size_t total = 0;
+  for (std::string_view piece : pieces) total += piece.size();
+  while (skip < total) {
+    iovec parts[4];
     int count = 0;
-    if (done < head.size()) {
-      parts[count++] = {const_cast<char*>(head.data() + done), head.size() - done};
-      parts[count++] = {const_cast<char*>(body.data()), body.size()};
-    } else {
-      const std::size_t offset = done - head.size();
-      parts[count++] = {const_cast<char*>(body.data() + offset), body.size() - offset};
+    std::size_t offset = skip;
+    for (std::string_view piece : pieces) {
+      if (offset >= piece.size()) {
+        offset -= piece.size();
+        continue;
+      }
+      parts[count++] = {const_cast<char*>(piece.data() + offset), piece.size() - offset};
+      offset = 0;
     }
     const ssize_t n = ::writev(fd, parts, count);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Unexpected(os_error_text(errno));
-    done += static_cast<std::size_t>(n);
+    skip += static_cast<std::size_t>(n);
   }
   return {};
 }
@@ -112,10 +117,14 @@ Result<void, FatalError> Transport::loop(MessageHandler& handler) {
   }
 }
 
-Result<void, FatalError> Transport::send(std::string_view body) {
-  KLOG_DEBUG(kLogTarget, "Sending response: {}", body);
-  const std::string head = fmt::format("Content-Length: {}\r\n\r\n", body.size());
-  if (auto written = write_all(output_fd_, head, body); !written) {
+Result<void, FatalError> Transport::send(std::string_view body) { return send(body, {}, {}); }
+
+Result<void, FatalError> Transport::send(std::string_view first, std::string_view middle,
+                                         std::string_view last) {
+  KLOG_DEBUG(kLogTarget, "Sending response: {}{}{}", first, middle, last);
+  const std::string frame =
+      fmt::format("Content-Length: {}\r\n\r\n", first.size() + middle.size() + last.size());
+  if (auto written = write_all(output_fd_, {frame, first, middle, last}); !written) {
     return fatal(std::move(written).error());
   }
   return {};

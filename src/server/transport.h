@@ -63,6 +63,10 @@ class Transport {
 
   // Writes one body in its frame, the whole of it, before returning.
   Result<void, FatalError> send(std::string_view body);
+  // The same for a body given as three consecutive pieces, so that a large one need not be
+  // joined into one string first.
+  Result<void, FatalError> send(std::string_view first, std::string_view middle,
+                                std::string_view last);
 
  private:
   struct Headers {
