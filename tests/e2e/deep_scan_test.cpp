@@ -11,32 +11,12 @@
 
 #include "../package_scanner/deep_tree.h"
 #include "harness.h"
+#include "hostile_support.h"
 
 namespace korvane::e2e {
 namespace {
 
 using testing::HasSubstr;
-
-// Lowers this process's soft open-file limit while it lives, so a server spawned meanwhile
-// inherits it.
-class OpenFileLimit {
- public:
-  explicit OpenFileLimit(rlim_t soft) {
-    if (soft == 0 || ::getrlimit(RLIMIT_NOFILE, &saved_) != 0) return;
-    rlimit lowered = saved_;
-    lowered.rlim_cur = std::min(soft, saved_.rlim_max);
-    active_ = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
-  }
-  ~OpenFileLimit() {
-    if (active_) ::setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  OpenFileLimit(const OpenFileLimit&) = delete;
-  OpenFileLimit& operator=(const OpenFileLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  bool active_ = false;
-};
 
 struct DeepCase {
   const char* name;
@@ -60,7 +40,7 @@ TEST_P(DeepScanTest, ListsEveryLevel) {
 
   std::optional<Process> server;
   {
-    OpenFileLimit limit(c.open_files);
+    SoftLimit limit(RLIMIT_NOFILE, c.open_files);
     server.emplace();
   }
   server->write(frame(initialize_request(1)) +

@@ -39,25 +39,34 @@ inline constexpr bool kSanitized = false;
 // far below what allocating a declared size or a hostile count would take.
 inline constexpr uint64_t kServerAddressSpace = uint64_t{4} << 30;
 
-// Lowers this process's address-space limit while it lives, so a server spawned meanwhile
-// inherits it. Sanitizer runtimes reserve terabytes of shadow memory, so there it does nothing.
-class AddressSpaceLimit {
+// Lowers one of this process's soft resource limits while it lives, so a server spawned
+// meanwhile inherits it. A value of 0 leaves the limit as it is.
+class SoftLimit {
  public:
-  explicit AddressSpaceLimit(uint64_t bytes) {
-    if (kSanitized || ::getrlimit(RLIMIT_AS, &saved_) != 0) return;
+  SoftLimit(int resource, rlim_t value) : resource_(resource) {
+    if (value == 0 || ::getrlimit(resource_, &saved_) != 0) return;
     rlimit lowered = saved_;
-    lowered.rlim_cur = std::min<rlim_t>(saved_.rlim_max, bytes);
-    active_ = ::setrlimit(RLIMIT_AS, &lowered) == 0;
+    lowered.rlim_cur = std::min(saved_.rlim_max, value);
+    active_ = ::setrlimit(resource_, &lowered) == 0;
   }
-  ~AddressSpaceLimit() {
-    if (active_) ::setrlimit(RLIMIT_AS, &saved_);
+  ~SoftLimit() {
+    if (active_) ::setrlimit(resource_, &saved_);
   }
-  AddressSpaceLimit(const AddressSpaceLimit&) = delete;
-  AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+  SoftLimit(const SoftLimit&) = delete;
+  SoftLimit& operator=(const SoftLimit&) = delete;
 
  private:
+  int resource_;
   rlimit saved_{};
   bool active_ = false;
+};
+
+// The address-space ceiling. Sanitizer runtimes reserve terabytes of shadow memory, so there it
+// does nothing.
+class AddressSpaceLimit : public SoftLimit {
+ public:
+  explicit AddressSpaceLimit(uint64_t bytes)
+      : SoftLimit(RLIMIT_AS, kSanitized ? 0 : static_cast<rlim_t>(bytes)) {}
 };
 
 // Spawns under the ceiling, then lifts it for the test process itself.
