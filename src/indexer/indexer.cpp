@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include <absl/container/flat_hash_set.h>
@@ -139,7 +140,28 @@ std::optional<FileIndexResult> Indexer::check_fast_path_skip(const FileToIndex& 
   return empty_result(file);
 }
 
+FileIndexResult out_of_memory_result(const FileToIndex& file) {
+  KLOG_WARN(kLogTarget, "Out of memory while indexing file {}", file.path);
+  FileIndexResult failed = empty_result(file);
+  failed.error = std::string(kOutOfMemoryError);
+  return failed;
+}
+
+bool ran_out_of_memory(const std::optional<std::string>& error) {
+  return error && *error == kOutOfMemoryError;
+}
+
 FileIndexResult Indexer::index_file(const FileToIndex& file) const {
+  // Unwinding frees whatever the file held (its text, tree and tables), so the small result
+  // below fits again. Should even that fail, the exception goes on to fail the whole request.
+  try {
+    return index_file_unguarded(file);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_result(file);
+  }
+}
+
+FileIndexResult Indexer::index_file_unguarded(const FileToIndex& file) const {
   profiling::TimingGuard timer("index_file_total");
   KLOG_DEBUG(kLogTarget, "Indexing file: {} (is_stub={}, is_py_typed={}, include_all_symbols={})",
              file.path, file.is_stub, file.is_py_typed, file.include_all_symbols);

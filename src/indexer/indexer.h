@@ -29,6 +29,10 @@ namespace korvane::indexer {
 
 inline constexpr std::string_view kLogTarget = "korvane_indexer::indexer";
 
+// The error of a file whose indexing ran out of memory. It says nothing about the file itself:
+// the same file may well fit in a later request, so such a result is never cached.
+inline constexpr std::string_view kOutOfMemoryError = "Out of memory while indexing file";
+
 class Indexer {
  public:
   Indexer() = default;  // no search paths, no Python version
@@ -41,7 +45,9 @@ class Indexer {
   const import_resolver::ImportResolverConfig& search_paths() const { return search_paths_; }
   const std::optional<binder::PythonVersion>& python_version() const { return python_version_; }
 
-  // Indexes one file: never fails, a file that cannot be read or parsed yields its error text.
+  // Indexes one file: a file that cannot be read or parsed yields its error text, and one that
+  // runs out of memory kOutOfMemoryError. Throws std::bad_alloc only when even that small
+  // result cannot be allocated.
   FileIndexResult index_file(const FileToIndex& file) const;
 
   // `index_file` over a batch, one result per file in the batch's order; over the worker pool
@@ -68,9 +74,17 @@ class Indexer {
                                                              std::string_view text);
 
  private:
+  FileIndexResult index_file_unguarded(const FileToIndex& file) const;
+
   import_resolver::ImportResolverConfig search_paths_;
   std::optional<binder::PythonVersion> python_version_;
 };
+
+// The result of a file that ran out of memory (logged at WARN).
+FileIndexResult out_of_memory_result(const FileToIndex& file);
+
+// Whether a result's error is kOutOfMemoryError.
+bool ran_out_of_memory(const std::optional<std::string>& error);
 
 // What the binder is told about `file` bound under `module_name`.
 binder::FileInfo file_info(const FileToIndex& file, std::string module_name,

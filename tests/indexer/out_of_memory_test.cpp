@@ -1,0 +1,87 @@
+// Running out of memory while indexing one file fails that file alone, on whichever thread.
+// Failures are injected by size: a large file's text, tree or tables come in large pieces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "../support/failing_allocator.h"
+#include "../support/temp_tree.h"
+#include "indexer/indexer.h"
+
+namespace korvane::indexer {
+
+namespace {
+
+using korvane::testing::FailingAllocations;
+using korvane::testing::TempTree;
+
+constexpr std::string_view kStub =
+    "import os\nfrom typing import Any\n__all__ = ['A', 'f', 'os']\n"
+    "class A:\n    x: int = 1\n    def m(self) -> None: ...\n"
+    "def f(a: int, *b: Any) -> A: ...\nY: int\n";
+
+FileToIndex stub_at(const TempTree& tree, const std::string& name, std::string_view text) {
+  FileToIndex file;
+  file.path = tree.file(name, std::string(text)).string();
+  file.is_stub = true;
+  return file;
+}
+
+// Symbols in name order: the order of a table's names is no part of the result.
+FileIndexResult sorted(FileIndexResult result) {
+  std::sort(result.symbols.begin(), result.symbols.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  return result;
+}
+
+std::string assignments(std::size_t bytes) {
+  std::string text;
+  while (text.size() < bytes) text += "x=1\n";
+  return text;
+}
+
+struct BatchCase {
+  const char* name;
+  std::size_t big_file;  // bytes of x=1 lines; what does not fit is 1 MiB in one piece
+  bool parallel;
+};
+
+// The text alone does not fit, or only what is built from it; on the calling thread or on the
+// pool's, where a throw would end the whole batch.
+const BatchCase kBatchCases[] = {
+    {"text_sequential", 2 << 20, false},
+    {"text_parallel", 2 << 20, true},
+    {"tree_sequential", 512 << 10, false},
+    {"tree_parallel", 512 << 10, true},
+};
+
+class IndexBatchOutOfMemory : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(IndexBatchOutOfMemory, OnlyTheFileThatDidNotFitFails) {
+  TempTree tree;
+  std::vector<FileToIndex> files;
+  for (int i = 0; i < 8; ++i)
+    files.push_back(stub_at(tree, "s" + std::to_string(i) + ".pyi", kStub));
+  files[3] = stub_at(tree, "big.pyi", assignments(GetParam().big_file));
+  Indexer indexer;
+  std::vector<FileIndexResult> got;
+  {
+    FailingAllocations fail = FailingAllocations::at_least(1 << 20);
+    got = indexer.index_batch(files, GetParam().parallel);
+  }
+  ASSERT_EQ(got.size(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(sorted(got[i]),
+              sorted(i == 3 ? out_of_memory_result(files[i]) : indexer.index_file(files[i])))
+        << i;
+  }
+  EXPECT_EQ(got[3].error, "Out of memory while indexing file");
+}
+
+INSTANTIATE_TEST_SUITE_P(Indexer, IndexBatchOutOfMemory, ::testing::ValuesIn(kBatchCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace korvane::indexer
