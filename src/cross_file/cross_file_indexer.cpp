@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -67,13 +68,14 @@ std::unique_ptr<CrossFileResolver> build_resolver(const indexer::Indexer& indexe
   return resolver;
 }
 
-}  // namespace
-
-FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& file,
-                           CrossFileResolver& resolver, ParseCache& parse_cache) {
+FileIndexResult index_file_unguarded(const indexer::Indexer& indexer, const FileToIndex& file,
+                                     CrossFileResolver& resolver, ParseCache& parse_cache) {
   profiling::TimingGuard total("cross_file_index_file");
   KLOG_DEBUG(kLogTarget, "Indexing with cross-file resolution (mut, cached): {}", file.path);
   if (auto skipped = indexer::Indexer::check_should_skip_file(file)) return std::move(*skipped);
+  // Its table could not be built: without it the file's own star imports would silently go
+  // missing, and a second parse would most likely fail the same way.
+  if (resolver.ran_out_of_memory(file.path)) return indexer::out_of_memory_result(file);
 
   std::optional<CachedParse> parse = parse_cache.get_or_parse(file.path);
   if (!parse) return FileIndexResult{file.path, {}, "Failed to parse file", false};
@@ -84,6 +86,19 @@ FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& f
   // A name the file binds itself wins over a star import's, and an earlier star import wins.
   indexer::dedup_symbols(symbols);
   return FileIndexResult{file.path, std::move(symbols), std::nullopt, false};
+}
+
+}  // namespace
+
+FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& file,
+                           CrossFileResolver& resolver, ParseCache& parse_cache) {
+  try {
+    return index_file_unguarded(indexer, file, resolver, parse_cache);
+  } catch (const std::bad_alloc&) {
+    // The tree is the bulk of what the file held; a later use of it in the batch parses again.
+    parse_cache.release(file.path);
+    return indexer::out_of_memory_result(file);
+  }
 }
 
 std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,

@@ -25,7 +25,8 @@ std::vector<indexer::FileIndexResult> index_batch(const indexer::Indexer& indexe
                                                   bool parallel);
 
 // One file of a batch, parsed through the request's cache. Grows the resolver's tables and
-// memo, so it runs on one thread.
+// memo, so it runs on one thread. A file that runs out of memory, in its own parse or in an
+// import it follows, is answered with indexer::kOutOfMemoryError and its parse dropped.
 indexer::FileIndexResult index_file(const indexer::Indexer& indexer,
                                     const indexer::FileToIndex& file, CrossFileResolver& resolver,
                                     ParseCache& parse_cache);

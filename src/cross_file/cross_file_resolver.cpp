@@ -1,6 +1,7 @@
 #include "cross_file/cross_file_resolver.h"
 
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "indexer/indexer.h"
@@ -73,15 +74,22 @@ std::optional<ModuleSymbolTable> CrossFileResolver::build_module_table(
   }
   if (!parse) return std::nullopt;
 
-  std::string name = module_name ? *module_name : file.module_name.value_or("");
-  binder::FileInfo info = indexer::file_info(file, name, python_version_);
-  std::optional<binder::BinderResult> bound;
-  {
-    profiling::TimingGuard timer("cfr_bind");
-    bound = binder::Binder(std::move(info)).bind_module(parse->module->body());
+  try {
+    std::string name = module_name ? *module_name : file.module_name.value_or("");
+    binder::FileInfo info = indexer::file_info(file, name, python_version_);
+    std::optional<binder::BinderResult> bound;
+    {
+      profiling::TimingGuard timer("cfr_bind");
+      bound = binder::Binder(std::move(info)).bind_module(parse->module->body());
+    }
+    profiling::TimingGuard timer("cfr_convert");
+    return convert_binder_result(*bound, file.path, std::move(name));
+  } catch (const std::bad_alloc&) {
+    // A tree kept for a table that was never built would only hold memory that is short.
+    parse.reset();
+    parse_cache_->release(file.path);
+    throw;
   }
-  profiling::TimingGuard timer("cfr_convert");
-  return convert_binder_result(*bound, file.path, std::move(name));
 }
 
 ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderResult& result,
@@ -135,7 +143,17 @@ SharedTable CrossFileResolver::index_file_on_demand(std::string_view path,
   file.module_name = std::string(module_name);
   // Case-sensitive on purpose: only the exact ".pyi" suffix marks a stub.
   file.is_stub = path.ends_with(".pyi");
-  std::optional<ModuleSymbolTable> table = build_module_table(file, file.module_name);
+  // Thrown again rather than answered "no table": a module that did not fit must not look like
+  // one that exports nothing.
+  if (ran_out_of_memory(path)) throw std::bad_alloc();
+  std::optional<ModuleSymbolTable> table;
+  try {
+    table = build_module_table(file, file.module_name);
+  } catch (const std::bad_alloc&) {
+    KLOG_WARN(kResolverLogTarget, "Out of memory while building the table of {}", path);
+    out_of_memory_.emplace(path);
+    throw;
+  }
   if (!table) return nullptr;
   // Its table is all that is asked of a module outside the batch from now on.
   parse_cache_->release(path);
@@ -258,14 +276,28 @@ void CrossFileResolver::build_from_files(std::span<const indexer::FileToIndex> f
   // Each slot is written by exactly one call; the maps are filled afterwards in batch order, so
   // the parallel and the sequential build end alike.
   std::vector<std::optional<ModuleSymbolTable>> tables(files.size());
-  auto build = [&](std::size_t i) { tables[i] = build_module_table(files[i], names[i]); };
+  std::vector<char> lost(files.size(), 0);
+  auto build = [&](std::size_t i) {
+    // Caught on the thread that ran out, so that only this file's table is lost.
+    try {
+      tables[i] = build_module_table(files[i], names[i]);
+    } catch (const std::bad_alloc&) {
+      lost[i] = 1;
+    }
+  };
   if (parallel) {
     worker_pool::parallel_for_each_index(files.size(), build);
   } else {
     for (std::size_t i = 0; i < files.size(); ++i) build(i);
   }
-  for (std::optional<ModuleSymbolTable>& table : tables) {
-    if (table) insert_table(std::move(*table), /*map_module_name=*/true);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (lost[i]) {
+      KLOG_WARN(kResolverLogTarget, "Out of memory while building the table of {}", files[i].path);
+      out_of_memory_.insert(files[i].path);
+    } else if (tables[i]) {
+      out_of_memory_.erase(files[i].path);  // a later entry of the same path fitted after all
+      insert_table(std::move(*tables[i]), /*map_module_name=*/true);
+    }
   }
   KLOG_DEBUG(kResolverLogTarget, "Built symbol table with {} modules, {} module name mappings",
              modules_.size(), module_names_.size());
@@ -296,10 +328,16 @@ void CrossFileResolver::preindex_common_stdlib_modules() {
     stub.include_all_symbols = true;
     stub.is_stub = true;
     stub.is_py_typed = true;
-    std::optional<ModuleSymbolTable> table = build_module_table(stub, stub.module_name);
-    if (!table) continue;
-    insert_table(std::move(*table), /*map_module_name=*/true);
-    ++count;
+    try {
+      std::optional<ModuleSymbolTable> table = build_module_table(stub, stub.module_name);
+      if (!table) continue;
+      insert_table(std::move(*table), /*map_module_name=*/true);
+      ++count;
+    } catch (const std::bad_alloc&) {
+      // Only the files that import from it need it; they are answered as out of memory.
+      KLOG_WARN(kResolverLogTarget, "Out of memory while building the table of {}", stub.path);
+      out_of_memory_.insert(stub.path);
+    }
   }
   if (count > 0) {
     KLOG_DEBUG(kResolverLogTarget, "Pre-indexed {} common stdlib modules from typeshed", count);

@@ -89,7 +89,8 @@ class CrossFileResolver {
                                                  std::string file_path, std::string module_name);
 
   // The table stored under `path`, built and stored now when missing; none when the file
-  // cannot be read or parsed (then nothing is stored and a later call tries again).
+  // cannot be read or parsed (then nothing is stored and a later call tries again). Throws
+  // std::bad_alloc when the build runs out of memory, now or earlier in this request.
   SharedTable index_file_on_demand(std::string_view path, std::string_view module_name);
 
   // The definition behind `name` imported from `module_text` by the file at `from_path`.
@@ -112,11 +113,16 @@ class CrossFileResolver {
   std::optional<std::string> compute_module_name(const indexer::FileToIndex& file) const;
 
   // Builds one table per file (over the worker pool when `parallel`), then stores them in batch
-  // order so that both ways give the same maps.
+  // order so that both ways give the same maps. A build that runs out of memory stores nothing
+  // and marks its path (see ran_out_of_memory).
   void build_from_files(std::span<const indexer::FileToIndex> files, bool parallel);
 
   // Tables of kCommonStdlibModules from the typeshed standard-library path, when configured.
   void preindex_common_stdlib_modules();
+
+  // Whether building the table of `path` ran out of memory in this request. Such a path is not
+  // built again: each try would take as much memory as the first.
+  bool ran_out_of_memory(std::string_view path) const { return out_of_memory_.contains(path); }
 
   // Stores `table` under its path, and its module name when not empty; a later table of the
   // same path or name replaces the earlier one.
@@ -143,6 +149,7 @@ class CrossFileResolver {
                       std::optional<ResolvedSymbolInfo>>
       alias_memo_;
   std::optional<binder::PythonVersion> python_version_;
+  binder::NameSet out_of_memory_;
 };
 
 }  // namespace korvane::cross_file

@@ -44,17 +44,17 @@ std::string assignments(std::size_t bytes) {
 
 struct BatchCase {
   const char* name;
-  std::size_t big_file;  // bytes of x=1 lines; what does not fit is 1 MiB in one piece
+  std::size_t big_file;  // bytes of x=1 lines; what does not fit is 256 KiB in one piece
   bool parallel;
 };
 
 // The text alone does not fit, or only what is built from it; on the calling thread or on the
 // pool's, where a throw would end the whole batch.
 const BatchCase kBatchCases[] = {
-    {"text_sequential", 2 << 20, false},
-    {"text_parallel", 2 << 20, true},
-    {"tree_sequential", 512 << 10, false},
-    {"tree_parallel", 512 << 10, true},
+    {"text_sequential", 512 << 10, false},
+    {"text_parallel", 512 << 10, true},
+    {"tree_sequential", 128 << 10, false},
+    {"tree_parallel", 128 << 10, true},
 };
 
 class IndexBatchOutOfMemory : public ::testing::TestWithParam<BatchCase> {};
@@ -68,7 +68,7 @@ TEST_P(IndexBatchOutOfMemory, OnlyTheFileThatDidNotFitFails) {
   Indexer indexer;
   std::vector<FileIndexResult> got;
   {
-    FailingAllocations fail = FailingAllocations::at_least(1 << 20);
+    FailingAllocations fail = FailingAllocations::at_least(256 << 10);
     got = indexer.index_batch(files, GetParam().parallel);
   }
   ASSERT_EQ(got.size(), files.size());
