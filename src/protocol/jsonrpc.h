@@ -63,6 +63,7 @@ inline constexpr int32_t kParseError = -32700;
 inline constexpr int32_t kInvalidRequest = -32600;
 inline constexpr int32_t kMethodNotFound = -32601;
 inline constexpr int32_t kInvalidParams = -32602;
+inline constexpr int32_t kInternalError = -32603;
 inline constexpr int32_t kRequestCancelled = -32800;
 
 struct JsonRpcError {

@@ -119,8 +119,12 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   if (!pending.files.empty()) {
     indexer_.with([&](indexer::Indexer& ix) {
       store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
-      for (auto& [k, key] : pending.keys)
-        cache_.insert(std::move(key), *slots[pending.positions[k]]);
+      for (auto& [k, key] : pending.keys) {
+        const FileIndexResult& indexed = *slots[pending.positions[k]];
+        // Memory that ran short says nothing about the file: a later request tries again.
+        if (indexer::ran_out_of_memory(indexed.error)) continue;
+        cache_.insert(std::move(key), indexed);
+      }
     });
   }
 

@@ -81,4 +81,19 @@ Result<void> InputReader::read_exact(uint64_t length, std::string& out) {
   return {};
 }
 
+Result<void> InputReader::skip(uint64_t length) {
+  uint64_t remaining = length;
+  while (remaining > 0) {
+    if (begin_ == end_) {
+      auto n = fill();
+      if (!n) return Unexpected(std::move(n).error());
+      if (*n == 0) return Unexpected(std::string(kUnexpectedEof));
+    }
+    const std::size_t take = static_cast<std::size_t>(std::min<uint64_t>(remaining, end_ - begin_));
+    begin_ += take;
+    remaining -= take;
+  }
+  return {};
+}
+
 }  // namespace korvane::server

@@ -31,6 +31,9 @@ class InputReader {
   // length far beyond the input costs nothing up front.
   Result<void> read_exact(uint64_t length, std::string& out);
 
+  // Reads past exactly `length` bytes without keeping them; the same errors as read_exact.
+  Result<void> skip(uint64_t length);
+
  private:
   // Refills the buffer; 0 at end of input (a closed descriptor counts as the end).
   Result<std::size_t> fill();

@@ -1,5 +1,8 @@
 #include "server/server.h"
 
+#include <new>
+#include <utility>
+
 #include "log/log.h"
 #include "util/memory_release.h"
 
@@ -14,7 +17,27 @@ uint64_t whole_milliseconds(std::chrono::steady_clock::duration elapsed) {
       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-Server::Server() : start_time_(std::chrono::steady_clock::now()) {}
+namespace {
+
+std::string out_of_memory_reply(std::optional<protocol::RequestId> id) {
+  return protocol::write_response(JsonRpcResponse::failure(
+      std::move(id), JsonRpcError{protocol::kInternalError, std::string(kOutOfMemoryMessage)}));
+}
+
+// Logging needs memory too; a line that cannot be written is not worth failing the reply.
+template <class... Args>
+void log_error(fmt::format_string<Args...> format, Args&&... args) noexcept {
+  try {
+    KLOG_ERROR(kLogTarget, format, std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+}  // namespace
+
+Server::Server()
+    : start_time_(std::chrono::steady_clock::now()),
+      undecoded_out_of_memory_reply_(out_of_memory_reply(std::nullopt)) {}
 
 uint64_t Server::uptime_ms() const {
   return whole_milliseconds(std::chrono::steady_clock::now() - start_time_);
@@ -29,12 +52,45 @@ std::size_t Server::pending_cancellations() const {
 }
 
 Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
-  if (auto response = handle_message(body)) {
-    const protocol::ResponsePieces text = protocol::write_response_pieces(*response);
-    if (auto sent = transport.send(text.head, text.result, text.tail); !sent) {
-      return Unexpected(std::move(sent).error());
-    }
+  Fallback fallback;
+  Result<void, FatalError> sent;
+  try {
+    sent = answer(body, fallback, transport);
+  } catch (const std::bad_alloc&) {
+    // Unwinding has freed the request and whatever of its reply was made.
+    sent = answer_out_of_memory(fallback, transport);
   }
+  if (!sent) return Unexpected(std::move(sent).error());
+  return next_flow();
+}
+
+Result<Flow, FatalError> Server::on_body_out_of_memory(Transport& transport) {
+  log_error("Out of memory while reading a message; its body was skipped");
+  if (auto sent = answer_out_of_memory(Fallback{}, transport); !sent) {
+    return Unexpected(std::move(sent).error());
+  }
+  return next_flow();
+}
+
+Result<void, FatalError> Server::answer(std::string_view body, Fallback& fallback,
+                                        Transport& transport) {
+  std::optional<JsonRpcResponse> response = handle_message(body, fallback);
+  if (!response) return {};
+  const protocol::ResponsePieces text = protocol::write_response_pieces(*response);
+  return transport.send(text.head, text.result, text.tail);
+}
+
+Result<void, FatalError> Server::answer_out_of_memory(const Fallback& fallback,
+                                                      Transport& transport) {
+  if (fallback.notification) {
+    log_error("Out of memory while handling a notification; it is dropped");
+    return {};
+  }
+  log_error("Out of memory while answering a message; it gets an internal error");
+  return transport.send(fallback.reply.empty() ? undecoded_out_of_memory_reply_ : fallback.reply);
+}
+
+Result<Flow, FatalError> Server::next_flow() {
   // From here on the message is done and its reply, if any, written: work that must follow
   // every answered request goes here, before the end test.
   // The server idles most of its life: what the message needed goes back to the system now.
@@ -47,6 +103,11 @@ Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& tr
 }
 
 std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
+  Fallback unused;
+  return handle_message(body, unused);
+}
+
+std::optional<JsonRpcResponse> Server::handle_message(std::string_view body, Fallback& fallback) {
   auto decoded = protocol::decode_request(body);
   if (!decoded) {
     KLOG_ERROR(kLogTarget, "Failed to parse JSON-RPC request: {}", decoded.error());
@@ -56,11 +117,13 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
   }
   message_count_.fetch_add(1);
   const JsonRpcRequest& request = *decoded;
+  fallback.notification = !request.id;
   if (!request.id) {
     handle_notification(request);
     return std::nullopt;
   }
 
+  fallback.reply = out_of_memory_reply(request.id);
   const std::string key = request.id->to_string();
   const bool cancelled = cancelled_requests_.with([&](auto& ids) { return ids.erase(key) > 0; });
   if (cancelled) {

@@ -41,11 +41,16 @@ class Server final : public MessageHandler {
 
   // Answers one message through `transport`, then says whether the run goes on: it ends after
   // any message that leaves the server uninitialized once a message has been counted, so the
-  // reply to shutdown, or to anything before a successful initialize, is the last one.
+  // reply to shutdown, or to anything before a successful initialize, is the last one. Running
+  // out of memory while decoding, handling or encoding a request answers it with
+  // kOutOfMemoryMessage; a notification that runs out is dropped.
   Result<Flow, FatalError> on_message(std::string_view body, Transport& transport) override;
+  // A body too large to hold: answered like a request that ran out of memory before it decoded.
+  Result<Flow, FatalError> on_body_out_of_memory(Transport& transport) override;
 
-  // One message body in, at most one response out (none for a notification). Never fails:
-  // every problem becomes an error response or is dropped.
+  // One message body in, at most one response out (none for a notification). Every problem
+  // becomes an error response or is dropped, except running out of memory: std::bad_alloc,
+  // which on_message answers.
   std::optional<protocol::JsonRpcResponse> handle_message(std::string_view body);
 
   bool initialized() const { return initialized_.load(); }
@@ -58,6 +63,18 @@ class Server final : public MessageHandler {
   uint64_t uptime_ms() const;
 
  private:
+  // The reply to send should memory run out before the message is answered, made while memory
+  // is plentiful so that sending it allocates nothing.
+  struct Fallback {
+    bool notification = false;  // nothing to send
+    std::string reply;          // the error with the request's id; empty before it is known
+  };
+
+  std::optional<protocol::JsonRpcResponse> handle_message(std::string_view body,
+                                                          Fallback& fallback);
+  Result<void, FatalError> answer(std::string_view body, Fallback& fallback, Transport& transport);
+  Result<void, FatalError> answer_out_of_memory(const Fallback& fallback, Transport& transport);
+  Result<Flow, FatalError> next_flow();
   void handle_notification(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_request(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_initialize(const json::Value& params);
@@ -75,7 +92,10 @@ class Server final : public MessageHandler {
   Guarded<indexer::Indexer> indexer_;
   IndexCache cache_;
   std::atomic<bool> initialized_{false};
+  const std::string undecoded_out_of_memory_reply_;  // the error without an id
 };
+
+inline constexpr std::string_view kOutOfMemoryMessage = "Internal error: out of memory";
 
 // Whole milliseconds of a monotonic duration, rounded down.
 uint64_t whole_milliseconds(std::chrono::steady_clock::duration elapsed);

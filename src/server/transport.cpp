@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <new>
 
 #include <fmt/format.h>
 
@@ -87,31 +88,47 @@ Result<Transport::Headers, FatalError> Transport::read_headers() {
   }
 }
 
-Result<std::optional<std::string_view>, FatalError> Transport::read_message() {
+Result<Flow, FatalError> MessageHandler::on_body_out_of_memory(Transport&) {
+  return fatal("Failed to read message content", "out of memory");
+}
+
+Result<Transport::Message, FatalError> Transport::read_message() {
   auto headers = read_headers();
   if (!headers) return Unexpected(std::move(headers).error());
-  if (headers->end_of_input) return std::optional<std::string_view>();
+  if (headers->end_of_input) return Message{};
   if (!headers->content_length) return fatal("Missing Content-Length header");
 
-  if (auto read = in_.read_exact(*headers->content_length, body_); !read) {
-    return fatal("Failed to read message content", std::move(read).error());
+  const uint64_t length = *headers->content_length;
+  Result<void> read;
+  try {
+    read = in_.read_exact(length, body_);
+  } catch (const std::bad_alloc&) {
+    // A failed append leaves the body as it was, so its size is what was taken of the input.
+    const uint64_t left = length - body_.size();
+    std::string().swap(body_);
+    read = in_.skip(left);
+    if (read) return Message{Message::Kind::kOutOfMemory, {}};
   }
+  if (!read) return fatal("Failed to read message content", std::move(read).error());
   if (auto bad = validate_utf8(body_)) {
     return fatal("Message content is not valid UTF-8", bad->message());
   }
-  return std::optional<std::string_view>(body_);
+  return Message{Message::Kind::kBody, body_};
 }
 
 Result<void, FatalError> Transport::loop(MessageHandler& handler) {
   while (true) {
-    auto body = read_message();
-    if (!body) return Unexpected(std::move(body).error());
-    if (!*body) {
+    auto message = read_message();
+    if (!message) return Unexpected(std::move(message).error());
+    if (message->kind == Message::Kind::kEnd) {
       KLOG_INFO(kLogTarget, "End of input stream, shutting down");
       return {};
     }
-    KLOG_DEBUG(kLogTarget, "Received message: {}", **body);
-    auto flow = handler.on_message(**body, *this);
+    if (message->kind == Message::Kind::kBody) {
+      KLOG_DEBUG(kLogTarget, "Received message: {}", message->body);
+    }
+    auto flow = message->kind == Message::Kind::kBody ? handler.on_message(message->body, *this)
+                                                      : handler.on_body_out_of_memory(*this);
     if (!flow) return Unexpected(std::move(flow).error());
     if (*flow == Flow::kStop) return {};
   }
@@ -121,9 +138,15 @@ Result<void, FatalError> Transport::send(std::string_view body) { return send(bo
 
 Result<void, FatalError> Transport::send(std::string_view first, std::string_view middle,
                                          std::string_view last) {
-  KLOG_DEBUG(kLogTarget, "Sending response: {}{}{}", first, middle, last);
-  const std::string frame =
-      fmt::format("Content-Length: {}\r\n\r\n", first.size() + middle.size() + last.size());
+  try {
+    KLOG_DEBUG(kLogTarget, "Sending response: {}{}{}", first, middle, last);
+  } catch (const std::bad_alloc&) {
+    // The line is a copy of the reply; the reply itself matters more.
+  }
+  char header[48];
+  const auto end = fmt::format_to_n(header, sizeof header, "Content-Length: {}\r\n\r\n",
+                                    first.size() + middle.size() + last.size());
+  const std::string_view frame(header, end.size);
   if (auto written = write_all(output_fd_, {frame, first, middle, last}); !written) {
     return fatal(std::move(written).error());
   }

@@ -45,6 +45,10 @@ class MessageHandler {
   // Handles one message body, sending its reply, if any, through `transport`; a failed send
   // is returned as it is. Called on the thread that runs the loop, one message at a time.
   virtual Result<Flow, FatalError> on_message(std::string_view body, Transport& transport) = 0;
+
+  // A message whose body could not be held in memory; the loop has read past it. Ends the
+  // loop unless the handler answers it some other way.
+  virtual Result<Flow, FatalError> on_body_out_of_memory(Transport& transport);
 };
 
 // Thread-safety: none. One thread runs loop(), and the handler sends from that same thread
@@ -61,7 +65,8 @@ class Transport {
   // of framing, of reading or of the handler ends the loop at once and is returned.
   Result<void, FatalError> loop(MessageHandler& handler);
 
-  // Writes one body in its frame, the whole of it, before returning.
+  // Writes one body in its frame, the whole of it, before returning. Allocates nothing, so a
+  // reply made in advance still goes out when memory has run out.
   Result<void, FatalError> send(std::string_view body);
   // The same for a body given as three consecutive pieces, so that a large one need not be
   // joined into one string first.
@@ -76,8 +81,14 @@ class Transport {
 
   // Header lines up to the empty line that ends them.
   Result<Headers, FatalError> read_headers();
-  // The next body, or none at the end of input between messages.
-  Result<std::optional<std::string_view>, FatalError> read_message();
+  struct Message {
+    enum class Kind { kEnd, kBody, kOutOfMemory } kind = Kind::kEnd;
+    std::string_view body;  // for kBody
+  };
+
+  // The next body; kEnd at the end of input between messages, kOutOfMemory for a body that
+  // could not be held (its bytes are read past, unchecked).
+  Result<Message, FatalError> read_message();
 
   InputReader in_;
   const int output_fd_;

@@ -1,0 +1,179 @@
+// Running out of memory while reading, decoding, handling or encoding one message answers that
+// message with an internal error, and the server goes on with the next one.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../support/failing_allocator.h"
+#include "../support/temp_tree.h"
+#include "server/server.h"
+#include "server/transport.h"
+
+namespace korvane::server {
+namespace {
+
+using korvane::testing::FailingAllocations;
+using korvane::testing::TempTree;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Whatever is allocated in one piece of this size or more fails.
+constexpr std::size_t kLimit = 256 << 10;
+
+constexpr std::string_view kUndecoded =
+    R"({"jsonrpc":"2.0","error":{"code":-32603,"message":"Internal error: out of memory"}})";
+
+std::string with_id(std::string_view id) {
+  return R"({"jsonrpc":"2.0","id":)" + std::string(id) +
+         R"(,"error":{"code":-32603,"message":"Internal error: out of memory"}})";
+}
+
+std::string frame(std::string_view body) {
+  return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
+}
+
+// A file in memory holding `bytes`, read from its start.
+int memory_file(std::string_view bytes) {
+  const int fd = ::memfd_create("out-of-memory-test", MFD_CLOEXEC);
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string contents(int fd) {
+  std::string out(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+  EXPECT_EQ(::pread(fd, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+  return out;
+}
+
+// A server whose replies are written to a file in memory.
+class Session {
+ public:
+  Session() : in_(memory_file("")), out_(memory_file("")), transport_(in_, out_) {
+    server_.handle_message(
+        R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"1.0.0"}})");
+  }
+  ~Session() {
+    ::close(in_);
+    ::close(out_);
+  }
+  // The frames written for `body`, or the test fails on a fatal error.
+  std::string answer(std::string_view body) {
+    const auto before = static_cast<std::size_t>(::lseek(out_, 0, SEEK_END));
+    auto flow = server_.on_message(body, transport_);
+    EXPECT_TRUE(flow.has_value());
+    return contents(out_).substr(before);
+  }
+  Server& server() { return server_; }
+  Transport& transport() { return transport_; }
+  std::string output() const { return contents(out_); }
+
+ private:
+  int in_;
+  int out_;
+  Server server_;
+  Transport transport_;
+};
+
+struct Case {
+  const char* name;
+  std::string body;
+  std::string want;  // the exact reply, framed
+};
+
+std::string padding() { return std::string(2 * kLimit, 'a'); }
+
+// Long paths of missing files: small requests and results, a reply too large to hold.
+std::string many_missing_files() {
+  std::string files;
+  for (int i = 0; i < 300; ++i) {
+    if (!files.empty()) files += ',';
+    files += R"({"path":"/nonexistent/)" + std::string(1000, 'p') + std::to_string(i) + R"(.py"})";
+  }
+  return R"({"jsonrpc":"2.0","id":"big","method":"indexFiles","params":{"files":[)" + files + "]}}";
+}
+
+// Where memory runs out: before the id is known the error carries none.
+const Case kCases[] = {
+    {"decoding", R"({"jsonrpc":")" + padding() + R"(","id":7,"method":"ping"})", frame(kUndecoded)},
+    {"encoding", many_missing_files(), frame(with_id(R"("big")"))},
+};
+
+class OutOfMemoryReply : public ::testing::TestWithParam<Case> {};
+
+TEST_P(OutOfMemoryReply, AnswersAnInternalErrorAndGoesOn) {
+  Session session;
+  std::string got;
+  {
+    FailingAllocations fail = FailingAllocations::at_least(kLimit);
+    got = session.answer(GetParam().body);
+  }
+  EXPECT_EQ(got, GetParam().want);
+  EXPECT_THAT(session.answer(R"({"jsonrpc":"2.0","id":8,"method":"ping"})"),
+              HasSubstr(R"("id":8,"result":{)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, OutOfMemoryReply, ::testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// When even the error cannot be made, the one prepared in advance is sent.
+TEST(OutOfMemoryReply, SendsWithoutAllocating) {
+  Session session;
+  bool answered = false;
+  {
+    FailingAllocations fail = FailingAllocations::nth(1, /*sticky=*/true);
+    answered = session.server()
+                   .on_message(R"({"jsonrpc":"2.0","id":7,"method":"ping"})", session.transport())
+                   .has_value();
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(session.output(), frame(kUndecoded));
+}
+
+// A body that cannot be held is read past and answered; the next message is read as usual.
+TEST(OutOfMemoryReply, SkipsABodyTooLargeToHold) {
+  const int in = memory_file(frame(std::string(2 * kLimit, ' ')) +
+                             frame(R"({"jsonrpc":"2.0","id":2,"method":"ping"})"));
+  const int out = memory_file("");
+  Server server;
+  Transport transport(in, out);
+  {
+    FailingAllocations fail = FailingAllocations::at_least(kLimit);
+    EXPECT_TRUE(transport.loop(server).has_value());
+  }
+  const std::string written = contents(out);
+  EXPECT_THAT(written, ::testing::StartsWith(frame(kUndecoded)));
+  EXPECT_THAT(written.substr(frame(kUndecoded).size()),
+              HasSubstr(R"({"jsonrpc":"2.0","id":2,"result":{)"));
+  ::close(in);
+  ::close(out);
+}
+
+// A file that did not fit says nothing about the file: the next request indexes it again.
+TEST(OutOfMemoryReply, DoesNotCacheAFileThatDidNotFit) {
+  TempTree tree;
+  std::string text;
+  while (text.size() < 2 * kLimit) text += "x=1\n";
+  const std::string path = tree.file("big.pyi", text).string();
+  const std::string body =
+      R"({"jsonrpc":"2.0","id":3,"method":"indexFiles","params":{"files":[{"path":")" + path +
+      R"(","isStub":true,"mtime":1,"size":)" + std::to_string(text.size()) + "}]}}";
+  Session session;
+  std::string first;
+  {
+    FailingAllocations fail = FailingAllocations::at_least(kLimit);
+    first = session.answer(body);
+  }
+  EXPECT_THAT(first, HasSubstr(R"("error":"Out of memory while indexing file")"));
+  const std::string second = session.answer(body);
+  EXPECT_THAT(second, Not(HasSubstr("cacheHits")));  // written only when not 0
+  EXPECT_THAT(second, HasSubstr(R"("symbols":[{"kind":13,"name":"x","visibilityFlags":1}])"));
+}
+
+}  // namespace
+}  // namespace korvane::server
