@@ -96,4 +96,21 @@ Result<void> InputReader::skip(uint64_t length) {
   return {};
 }
 
+Result<void> InputReader::skip_line() {
+  while (true) {
+    if (begin_ == end_) {
+      auto n = fill();
+      if (!n) return Unexpected(std::move(n).error());
+      if (*n == 0) return {};
+    }
+    const char* start = buffer_.data() + begin_;
+    const void* newline = std::memchr(start, '\n', end_ - begin_);
+    if (newline != nullptr) {
+      begin_ += static_cast<const char*>(newline) - start + 1;
+      return {};
+    }
+    begin_ = end_;
+  }
+}
+
 }  // namespace korvane::server

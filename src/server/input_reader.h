@@ -34,6 +34,10 @@ class InputReader {
   // Reads past exactly `length` bytes without keeping them; the same errors as read_exact.
   Result<void> skip(uint64_t length);
 
+  // Reads past the rest of the current line, its line feed included, or up to the end of
+  // input.
+  Result<void> skip_line();
+
  private:
   // Refills the buffer; 0 at end of input (a closed descriptor counts as the end).
   Result<std::size_t> fill();

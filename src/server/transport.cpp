@@ -70,7 +70,17 @@ Result<uint64_t> parse_content_length(std::string_view value) {
 Result<Transport::Headers, FatalError> Transport::read_headers() {
   Headers headers;
   while (true) {
-    auto got = in_.read_line(line_);
+    Result<bool> got = false;
+    try {
+      got = in_.read_line(line_);
+    } catch (const std::bad_alloc&) {
+      // A line too long to hold is no length header: it is read past like any other header.
+      std::string().swap(line_);
+      if (auto skipped = in_.skip_line(); !skipped) {
+        return fatal("Failed to read header line", std::move(skipped).error());
+      }
+      continue;
+    }
     if (!got) return fatal("Failed to read header line", std::move(got).error());
     if (!*got) {
       // Header lines of an unfinished message are dropped without a word.
