@@ -26,6 +26,7 @@
 
 #include "binder/static_expressions.h"
 #include "python/ast.h"
+#include "util/growth_safe_table.h"
 
 namespace korvane::binder {
 
@@ -42,9 +43,10 @@ struct NameEq {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const { return a == b; }
 };
+// Growth-safe: a file too large for memory fails alone, and its tables must still unwind.
 template <class V>
-using NameMap = absl::flat_hash_map<std::string, V, NameHash, NameEq>;
-using NameSet = absl::flat_hash_set<std::string, NameHash, NameEq>;
+using NameMap = GrowthSafe<absl::flat_hash_map<std::string, V, NameHash, NameEq>>;
+using NameSet = GrowthSafe<absl::flat_hash_set<std::string, NameHash, NameEq>>;
 
 // What the caller knows about the file being bound.
 struct FileInfo {
@@ -196,7 +198,7 @@ class Binder {
   std::vector<Scope> scopes_;
   std::optional<NameSet> dunder_all_;
   // Views into the module being bound; read only before bind_module returns.
-  absl::flat_hash_set<std::string_view, NameHash, NameEq> hidden_candidates_;
+  GrowthSafe<absl::flat_hash_set<std::string_view, NameHash, NameEq>> hidden_candidates_;
   std::vector<WildcardImport> wildcard_imports_;
   // The alias of the last `import sys as X` bound so far; a view into the module.
   std::optional<std::string_view> sys_alias_;
