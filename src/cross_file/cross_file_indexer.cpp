@@ -11,6 +11,7 @@
 #include "cross_file/duration_text.h"
 #include "indexer/symbol_rules.h"
 #include "log/log.h"
+#include "util/growth_safe_table.h"
 #include "util/memory_release.h"
 #include "util/profiling.h"
 
@@ -127,7 +128,7 @@ std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,
   // until the end, and no file is read twice.
   std::vector<std::string> keys;
   keys.reserve(files.size());
-  absl::flat_hash_map<std::string_view, std::size_t> last_use;
+  GrowthSafe<absl::flat_hash_map<std::string_view, std::size_t>> last_use;
   for (const FileToIndex& file : files) keys.push_back(ParseCache::key_of(file.path));
   for (std::size_t i = 0; i < files.size(); ++i) last_use[keys[i]] = i;
   for (std::size_t i = 0; i < files.size(); ++i) {

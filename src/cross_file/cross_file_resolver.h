@@ -145,8 +145,8 @@ class CrossFileResolver {
   std::shared_ptr<ParseCache> parse_cache_;
   // Node-based: its entries are large and many, and a flat table's growth would briefly hold
   // two copies of every one of them.
-  absl::node_hash_map<std::tuple<std::string, std::string, std::string>,
-                      std::optional<ResolvedSymbolInfo>>
+  GrowthSafe<absl::node_hash_map<std::tuple<std::string, std::string, std::string>,
+                                 std::optional<ResolvedSymbolInfo>>>
       alias_memo_;
   std::optional<binder::PythonVersion> python_version_;
   binder::NameSet out_of_memory_;

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -123,7 +124,12 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
         const FileIndexResult& indexed = *slots[pending.positions[k]];
         // Memory that ran short says nothing about the file: a later request tries again.
         if (indexer::ran_out_of_memory(indexed.error)) continue;
-        cache_.insert(std::move(key), indexed);
+        try {
+          cache_.insert(std::move(key), indexed);
+        } catch (const std::bad_alloc&) {
+          // Only the next request's speed depends on it; this one's results are complete.
+          KLOG_WARN(kLogTarget, "Out of memory while caching the result of {}", indexed.path);
+        }
       }
     });
   }

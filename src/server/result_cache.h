@@ -21,6 +21,7 @@
 #include <absl/container/flat_hash_map.h>
 
 #include "protocol/index_files.h"
+#include "util/growth_safe_table.h"
 
 namespace korvane::server {
 
@@ -63,7 +64,7 @@ class IndexCache {
 
  private:
   mutable std::shared_mutex mutex_;
-  absl::flat_hash_map<CacheKey, protocol::FileIndexResult> entries_;
+  GrowthSafe<absl::flat_hash_map<CacheKey, protocol::FileIndexResult>> entries_;
   const std::size_t max_entries_;
 };
 

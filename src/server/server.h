@@ -28,6 +28,7 @@
 #include "server/fatal_error.h"
 #include "server/result_cache.h"
 #include "server/transport.h"
+#include "util/growth_safe_table.h"
 #include "util/guarded.h"
 #include "util/result.h"
 
@@ -86,7 +87,7 @@ class Server final : public MessageHandler {
   // State, in declared order. start_time_ is taken before any other field is built.
   const std::chrono::steady_clock::time_point start_time_;
   Guarded<protocol::FeatureFlags> feature_flags_;  // all false until the first initialize
-  Guarded<absl::flat_hash_set<std::string>> cancelled_requests_;  // ids in their string form
+  Guarded<GrowthSafe<absl::flat_hash_set<std::string>>> cancelled_requests_;  // string forms
   std::atomic<uint64_t> message_count_{0};
   // The indexFiles state: the indexer is held through a whole batch; the cache has its own lock.
   Guarded<indexer::Indexer> indexer_;
