@@ -135,6 +135,31 @@ TEST(OutOfMemoryReply, SendsWithoutAllocating) {
   EXPECT_EQ(session.output(), frame(kUndecoded));
 }
 
+// A notification is never answered: one that runs out once decoded is dropped, and one that
+// runs out before it is known to be one gets the error without an id.
+TEST(OutOfMemoryReply, DropsANotificationThatRanOut) {
+  const std::string body = R"({"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":5}})";
+  Session session;
+  for (std::size_t n = 1;; ++n) {
+    const auto before = session.output().size();
+    bool failed = false;
+    bool answered = false;
+    {
+      FailingAllocations fail = FailingAllocations::nth(n);
+      answered = session.server().on_message(body, session.transport()).has_value();
+      failed = fail.failed();
+    }
+    ASSERT_TRUE(answered) << n;
+    const std::string written = session.output().substr(before);
+    if (!failed) {
+      EXPECT_EQ(written, "");
+      EXPECT_EQ(session.server().pending_cancellations(), 1u);
+      break;
+    }
+    EXPECT_THAT(written, ::testing::AnyOf(std::string(), frame(kUndecoded))) << n;
+  }
+}
+
 // A body that cannot be held is read past and answered; a header line that cannot be held is
 // read past as any header other than the length; the next message is read as usual.
 TEST(OutOfMemoryReply, SkipsABodyOrHeaderTooLargeToHold) {
