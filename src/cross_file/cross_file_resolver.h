@@ -20,11 +20,12 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
-#include <absl/container/node_hash_map.h>
+#include <absl/hash/hash.h>
 
 #include "binder/binder.h"
 #include "cross_file/parse_cache.h"
@@ -144,9 +145,11 @@ class CrossFileResolver {
   binder::NameMap<std::string> module_names_;
   std::shared_ptr<ParseCache> parse_cache_;
   // Node-based: its entries are large and many, and a flat table's growth would briefly hold
-  // two copies of every one of them.
-  GrowthSafe<absl::node_hash_map<std::tuple<std::string, std::string, std::string>,
-                                 std::optional<ResolvedSymbolInfo>>>
+  // two copies of every one of them. The standard's own, as absl's node tables do not survive
+  // an allocation that fails while inserting.
+  std::unordered_map<std::tuple<std::string, std::string, std::string>,
+                     std::optional<ResolvedSymbolInfo>,
+                     absl::Hash<std::tuple<std::string, std::string, std::string>>>
       alias_memo_;
   std::optional<binder::PythonVersion> python_version_;
   binder::NameSet out_of_memory_;

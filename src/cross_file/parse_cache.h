@@ -19,6 +19,7 @@
 #include <absl/container/flat_hash_map.h>
 
 #include "python/parser.h"
+#include "util/growth_safe_table.h"
 
 namespace korvane::cross_file {
 
@@ -60,7 +61,7 @@ class ParseCache {
   };
 
   mutable std::mutex mutex_;
-  absl::flat_hash_map<std::string, Entry> entries_;
+  GrowthSafe<absl::flat_hash_map<std::string, Entry>> entries_;
   std::size_t released_bytes_ = 0;  // since the memory was last given back
 };
 

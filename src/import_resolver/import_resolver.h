@@ -22,6 +22,8 @@
 
 #include <absl/container/flat_hash_map.h>
 
+#include "util/growth_safe_table.h"
+
 namespace korvane::import_resolver {
 
 // The search roots, in declaration order of the client's search-path record.
@@ -82,7 +84,8 @@ class ImportResolver {
   ImportResolverConfig config_;
   // Key: module text as given, and the importing directory with its components normalised, so
   // "a//b/" and "a/b" share an entry.
-  absl::flat_hash_map<std::pair<std::string, std::string>, std::optional<ResolvedImport>>
+  GrowthSafe<
+      absl::flat_hash_map<std::pair<std::string, std::string>, std::optional<ResolvedImport>>>
       resolution_cache_;
 };
 

@@ -6,6 +6,8 @@
 
 #include <absl/container/flat_hash_set.h>
 
+#include "util/growth_safe_table.h"
+
 namespace korvane::indexer {
 namespace {
 
@@ -144,7 +146,7 @@ std::vector<IndexedSymbol> convert_symbols(const binder::Scope& scope, const Fil
 
 void dedup_symbols(std::vector<IndexedSymbol>& symbols) {
   if (symbols.size() < 2) return;
-  absl::flat_hash_set<std::string_view> seen;
+  GrowthSafe<absl::flat_hash_set<std::string_view>> seen;
   seen.reserve(symbols.size());
   std::size_t kept = 0;
   for (std::size_t i = 0; i < symbols.size(); ++i) {

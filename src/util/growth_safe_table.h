@@ -1,61 +1,76 @@
-// A hash table of absl's whose growth may fail without taking the process with it.
+// A flat hash table of absl's that may run out of memory without taking the process with it.
 //
 //   using Names = GrowthSafe<absl::flat_hash_set<std::string>>;
 //   Names names;
 //   try {
-//     names.emplace(name);           // std::bad_alloc when the larger table cannot be had
+//     names.emplace(name);           // std::bad_alloc when memory runs out
 //   } catch (const std::bad_alloc&) {
 //     // `names` still holds everything inserted before, and can be used and destroyed
 //   }
 //
-// absl's tables (as of the 2022 releases) record a larger capacity before allocating the larger
-// table; when that allocation throws, the table keeps its old storage under the new capacity,
-// and destroying it reads and frees past what it owns. Here every insert that could grow the
-// table moves the elements into a table reserved apart first; if the reserve fails, that empty
-// table owns nothing and is left undestroyed, and the original is untouched. Moving the
-// elements costs what absl's own growth costs: one transfer per element.
+// absl's tables (as of the 2022 releases) are not safe against a throwing allocation. Growth
+// records the larger capacity before allocating the larger table, and an insert claims its slot
+// before building the element in it; either failure leaves a table that reads and frees memory
+// it does not own when destroyed. Here the element is built first, outside the table, and moved
+// in (moves of the key and value types must not throw); and an insert that could grow the table
+// first moves the elements into a table reserved apart: if that reserve fails, the empty table
+// owns nothing and is left undestroyed, and the original is untouched. Moving the elements costs
+// what absl's own growth costs, one transfer per element.
 //
-// Only the members below are guarded; any other way of inserting (or `rehash`) grows as absl
-// does.
+// Flat tables only: a node table allocates each element inside its slot, after claiming it. Only
+// the members below are guarded; any other way of inserting (or `rehash`) is absl's own.
 #pragma once
 
 #include <cstddef>
-#include <iterator>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace korvane {
 
 template <class Table>
 class GrowthSafe : public Table {
+  static constexpr bool kIsMap = requires { typename Table::mapped_type; };
+
  public:
   using Table::Table;
+  using typename Table::key_type;
 
-  template <class... Args>
-  auto emplace(Args&&... args) {
-    make_room(1);
-    return Table::emplace(std::forward<Args>(args)...);
-  }
-  template <class... Args>
-  auto try_emplace(Args&&... args) {
-    make_room(1);
-    return Table::try_emplace(std::forward<Args>(args)...);
-  }
-  template <class... Args>
-  auto insert_or_assign(Args&&... args) {
-    make_room(1);
-    return Table::insert_or_assign(std::forward<Args>(args)...);
-  }
-  template <class Arg>
-  auto insert(Arg&& arg) {
-    make_room(1);
-    return Table::insert(std::forward<Arg>(arg));
+  // Sets.
+  template <class Key>
+  requires(!kIsMap) auto emplace(Key&& key) {
+    if (auto it = this->find(key); it != this->end()) return std::pair{it, false};
+    key_type made(std::forward<Key>(key));
+    return place(std::move(made));
   }
   template <class Key>
-  decltype(auto) operator[](Key&& key) {
-    make_room(1);
-    return Table::operator[](std::forward<Key>(key));
+  requires(!kIsMap) auto insert(Key&& key) { return emplace(std::forward<Key>(key)); }
+
+  // Maps.
+  template <class Key, class... Args>
+  requires kIsMap auto try_emplace(Key&& key, Args&&... args) {
+    if (auto it = this->find(key); it != this->end()) return std::pair{it, false};
+    key_type made_key(std::forward<Key>(key));
+    typename Table::mapped_type made_value(std::forward<Args>(args)...);
+    return place(std::move(made_key), std::move(made_value));
   }
+  template <class Key, class Value>
+  requires kIsMap auto emplace(Key&& key, Value&& value) {
+    return try_emplace(std::forward<Key>(key), std::forward<Value>(value));
+  }
+  template <class Key, class Value>
+  requires kIsMap auto insert_or_assign(Key&& key, Value&& value) {
+    if (auto it = this->find(key); it != this->end()) {
+      it->second = std::forward<Value>(value);
+      return std::pair{it, false};
+    }
+    return try_emplace(std::forward<Key>(key), std::forward<Value>(value));
+  }
+  template <class Key>
+  requires kIsMap auto& operator[](Key&& key) {
+    return try_emplace(std::forward<Key>(key)).first->second;
+  }
+
   void reserve(std::size_t n) {
     if (n > room()) grow_apart(n);
   }
@@ -66,6 +81,19 @@ class GrowthSafe : public Table {
   }
 
  private:
+  template <class... Parts>
+  auto place(Parts&&... parts) {
+    static_assert(
+        (std::is_nothrow_move_constructible_v<std::remove_cvref_t<Parts>> && ...),
+        "the element is moved into its claimed slot, where a throw would break the table");
+    make_room(1);
+    if constexpr (kIsMap) {
+      return Table::try_emplace(std::forward<Parts>(parts)...);
+    } else {
+      return Table::emplace(std::forward<Parts>(parts)...);
+    }
+  }
+
   // Elements certain to fit without growth. An erase may leave a tombstone that uses up a slot
   // of the table's allowance, so each counts as one.
   std::size_t room() const {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,53 @@ std::vector<FileIndexResult> sorted(std::vector<FileIndexResult> results) {
               [](const auto& a, const auto& b) { return a.name < b.name; });
   }
   return results;
+}
+
+// Each allocation of a sequential batch fails in turn: in the table builds, a file's own pass,
+// or an on-demand build. Every file is then answered as usual or as out of memory, unless the
+// batch itself could not go on, which the request answers.
+TEST(CrossFileOutOfMemory, EveryAllocationOfTheBatchMayFail) {
+  TempTree tree;
+  std::vector<FileToIndex> files;
+  for (const char* name : {"a.pyi", "b.pyi"}) {
+    FileToIndex file;
+    file.path = tree.path(name).string();
+    file.is_stub = true;
+    files.push_back(std::move(file));
+  }
+  tree.file("a.pyi", "from b import y as z\nfrom c import *\nclass A: ...\n");
+  tree.file("b.pyi", "y: int\n");
+  tree.file("c.pyi", "class K: ...\n");  // built on demand
+  Indexer indexer;
+  import_resolver::ImportResolverConfig config;
+  config.extra_paths.push_back(tree.root().string());
+  indexer.configure_search_paths(config, std::nullopt);
+  const std::vector<FileIndexResult> whole = sorted(cross_file::index_batch(indexer, files, false));
+  std::size_t answered_per_file = 0;
+  for (std::size_t n = 1;; ++n) {
+    std::optional<std::vector<FileIndexResult>> got;
+    bool failed = false;
+    {
+      FailingAllocations fail = FailingAllocations::nth(n);
+      try {
+        got = cross_file::index_batch(indexer, files, false);
+      } catch (const std::bad_alloc&) {
+      }
+      failed = fail.failed();
+    }
+    if (!failed) {
+      EXPECT_EQ(sorted(std::move(*got)), whole);
+      break;
+    }
+    if (!got) continue;
+    ++answered_per_file;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if ((*got)[i] != out_of_memory_result(files[i])) {
+        EXPECT_EQ(sorted({(*got)[i]})[0], whole[i]) << "allocation " << n << ", file " << i;
+      }
+    }
+  }
+  EXPECT_GT(answered_per_file, 20u);
 }
 
 struct Case {

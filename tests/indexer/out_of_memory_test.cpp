@@ -42,6 +42,31 @@ std::string assignments(std::size_t bytes) {
   return text;
 }
 
+// Each allocation of the read, the parse, the binding and the conversion fails in turn.
+TEST(IndexFileOutOfMemory, EveryAllocationOfTheFileMayFail) {
+  TempTree tree;
+  const FileToIndex file = stub_at(tree, "mod.pyi", kStub);
+  Indexer indexer;
+  const FileIndexResult whole = sorted(indexer.index_file(file));
+  ASSERT_FALSE(whole.error);
+  std::size_t n = 1;
+  for (;; ++n) {
+    FileIndexResult got;
+    bool failed = false;
+    {
+      FailingAllocations fail = FailingAllocations::nth(n);
+      got = indexer.index_file(file);
+      failed = fail.failed();
+    }
+    if (!failed) {
+      EXPECT_EQ(sorted(std::move(got)), whole);
+      break;
+    }
+    ASSERT_EQ(got, out_of_memory_result(file)) << "allocation " << n;
+  }
+  EXPECT_GT(n, 20u);
+}
+
 struct BatchCase {
   const char* name;
   std::size_t big_file;  // bytes of x=1 lines; what does not fit is 256 KiB in one piece
