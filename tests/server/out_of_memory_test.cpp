@@ -121,6 +121,65 @@ TEST_P(OutOfMemoryReply, AnswersAnInternalErrorAndGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Server, OutOfMemoryReply, ::testing::ValuesIn(kCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// The body of a framed reply without its elapsed time, the one part that changes from run to run.
+std::string timeless(std::string reply) {
+  if (const auto body = reply.find("\r\n\r\n"); body != std::string::npos) reply.erase(0, body + 4);
+  const std::string field = R"("elapsedMs":)";
+  const auto at = reply.find(field);
+  if (at == std::string::npos) return reply;
+  const auto end = reply.find(',', at);
+  return reply.erase(at + field.size(), end - at - field.size());
+}
+
+// Each allocation of a request fails in turn, once or from there on: the reply is whole, fails
+// the file that ran out, or is the internal error; and the server answers the next request.
+TEST(OutOfMemoryReply, EveryAllocationOfARequestMayFail) {
+  TempTree tree;
+  const std::string a = tree.file("a.pyi", "class C: ...\n").string();
+  const std::string b = tree.file("b.pyi", "class C: ...\n").string();
+  const std::string body = R"({"jsonrpc":"2.0","id":9,"method":"indexFiles","params":{"files":[)"
+                           R"({"path":")" +
+                           a + R"(","isStub":true},{"path":")" + b + R"(","isStub":true}]}})";
+  const auto indexed = [](const std::string& path) {
+    return R"({"path":")" + path +
+           R"(","privateOrProtected":false,"symbols":[{"kind":5,"name":"C","visibilityFlags":1}]})";
+  };
+  const auto lost = [](const std::string& path) {
+    return R"({"error":"Out of memory while indexing file","path":")" + path +
+           R"(","privateOrProtected":false,"symbols":[]})";
+  };
+  const auto reply = [](const std::string& first, const std::string& second) {
+    return R"({"jsonrpc":"2.0","id":9,"result":{"elapsedMs":,"results":[)" + first + "," + second +
+           "]}}";
+  };
+  const std::string whole = reply(indexed(a), indexed(b));
+  const std::vector<std::string> allowed = {
+      whole,        reply(lost(a), indexed(b)), reply(indexed(a), lost(b)), reply(lost(a), lost(b)),
+      with_id("9"), std::string(kUndecoded)};
+  for (const bool sticky : {false, true}) {
+    Session session;
+    for (std::size_t n = 1;; ++n) {
+      const auto before = session.output().size();
+      bool failed = false;
+      bool answered = false;
+      {
+        FailingAllocations fail = FailingAllocations::nth(n, sticky);
+        answered = session.server().on_message(body, session.transport()).has_value();
+        failed = fail.failed();
+      }
+      ASSERT_TRUE(answered) << n;
+      const std::string got = timeless(session.output().substr(before));
+      if (!failed) {
+        EXPECT_EQ(got, whole);
+        break;
+      }
+      ASSERT_THAT(allowed, ::testing::Contains(got)) << "allocation " << n;
+      ASSERT_THAT(session.answer(R"({"jsonrpc":"2.0","id":8,"method":"ping"})"),
+                  HasSubstr(R"("id":8,"result":{)"));
+    }
+  }
+}
+
 // When even the error cannot be made, the one prepared in advance is sent.
 TEST(OutOfMemoryReply, SendsWithoutAllocating) {
   Session session;
