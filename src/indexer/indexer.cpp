@@ -11,6 +11,7 @@
 #include "log/log.h"
 #include "python/parser.h"
 #include "util/file_text.h"
+#include "util/growth_safe_table.h"
 #include "util/profiling.h"
 #include "util/unicode_text.h"
 #include "util/worker_pool.h"
@@ -101,7 +102,7 @@ constexpr std::size_t kKeptReadBuffer = std::size_t{256} << 10;
 }  // namespace
 
 std::size_t count_package_roots(std::span<const FileToIndex> files) {
-  absl::flat_hash_set<std::string> roots;
+  GrowthSafe<absl::flat_hash_set<std::string>> roots;
   for (const auto& file : files) {
     if (auto root = package_root(file.path)) roots.insert(std::move(*root));
   }
