@@ -86,12 +86,13 @@ FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& f
 }
 
 std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,
-                                         std::span<const FileToIndex> files, bool parallel) {
+                                         std::span<const FileToIndex> files, bool parallel,
+                                         MemoryFreed on_freed) {
   profiling::TimingGuard total("index_files_cross_file");
   KLOG_DEBUG(kLogTarget, "Starting cross-file indexing for {} files", files.size());
   indexer::log_batch_summary(files);
 
-  auto parse_cache = std::make_shared<ParseCache>();
+  auto parse_cache = std::make_shared<ParseCache>(on_freed);
   const Clock::time_point build_start = Clock::now();
   std::unique_ptr<CrossFileResolver> resolver =
       build_resolver(indexer, files, parallel, parse_cache);
@@ -119,6 +120,7 @@ std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,
   // top of them.
   resolver.reset();
   parse_cache.reset();
+  if (on_freed) on_freed(0);
   return results;
 }
 

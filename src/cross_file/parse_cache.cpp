@@ -54,6 +54,9 @@ void ParseCache::release(std::string_view path) {
     entries_.erase(hit);
   }
   // The text and tree are freed here, outside the lock, unless a reader still holds them.
+  const std::size_t bytes = dropped.source->size() + dropped.module->arena_bytes();
+  dropped = CachedParse{};
+  if (on_freed_) on_freed_(bytes);
 }
 
 std::size_t ParseCache::size() const {

@@ -15,10 +15,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <absl/container/flat_hash_map.h>
 
 #include "python/parser.h"
+#include "util/memory_release.h"
 
 namespace korvane::cross_file {
 
@@ -31,7 +33,8 @@ struct CachedParse {
 
 class ParseCache {
  public:
-  ParseCache() = default;
+  // `on_freed` hears of every parse dropped by release(), with its size.
+  explicit ParseCache(MemoryFreed on_freed = {}) : on_freed_(std::move(on_freed)) {}
   ParseCache(const ParseCache&) = delete;
   ParseCache& operator=(const ParseCache&) = delete;
 
@@ -48,6 +51,7 @@ class ParseCache {
   std::size_t size() const;
 
  private:
+  MemoryFreed on_freed_;
   mutable std::mutex mutex_;
   // Keyed by the path text as given: paths that differ in letter case or in "\" against "/"
   // name different files on the systems this runs on, and each must be answered from its own.

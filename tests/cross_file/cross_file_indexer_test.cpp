@@ -257,6 +257,21 @@ TEST_F(CrossFileIndexTest, NearNamesakesKeepTheirOwnSymbols) {
   }
 }
 
+// The server gives back what a batch frees only if the batch says where: each parse dropped, and
+// the tables and parses gone at the end (an unknown amount, 0).
+TEST_F(CrossFileIndexTest, TellsWhereItFreesMemory) {
+  const std::vector<FileToIndex> files = {file_at(m(), {.all = true}), file_at(m(), {.all = true}),
+                                          file_at(tree.text("plainmod.py"), {.all = true})};
+  std::vector<std::size_t> freed;
+  cross_file::index_batch(indexer_over(tree), files, true,
+                          [&](std::size_t bytes) { freed.push_back(bytes); });
+  // One drop per path, after its last use, then the end.
+  ASSERT_EQ(freed.size(), 3u);
+  EXPECT_GT(freed[0], 0u);
+  EXPECT_GT(freed[1], 0u);
+  EXPECT_EQ(freed[2], 0u);
+}
+
 TEST_F(CrossFileIndexTest, ChainsReachPreindexedStandardLibrary) {
   tree.file("fake_stdlib/typing.pyi", "class Any: ...\n");
   tree.file("user.pyi", "from typing import Any as Any\n");
