@@ -55,8 +55,6 @@ const Case kCases[] = {
       {kRequest, 100, 5 * kMiB, false},
       {kRequest, 100, 12 * kMiB, false},
       {kRequest, 100, 14 * kMiB, true}}},
-    {"exactly_the_limit_does_not_trim",
-     {{kRequest, 100, 2 * kMiB, false}, {kRequest, 100, 10 * kMiB, false}}},
     // Requests that reuse what they free never raise the total; their traffic still adds up.
     {"traffic_adds_up",
      {{kRequest, 3 * kMiB, 4 * kMiB, false},
