@@ -48,8 +48,8 @@ Pending serve_from_cache(const IndexCache& cache, std::vector<protocol::FileToIn
 
 std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
                                                     const Pending& pending, bool parallel,
-                                                    bool cross_file) {
-  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel);
+                                                    bool cross_file, const MemoryFreed& on_freed) {
+  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel, on_freed);
   indexer::log_batch_summary(pending.files);
   return ix.index_batch(pending.files, parallel);
 }
@@ -117,8 +117,11 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   const auto cache_hits = static_cast<uint32_t>(slots.size() - pending.files.size());
 
   if (!pending.files.empty()) {
+    // A cross-file batch tells the trim policy where it frees what its pool threads parsed.
+    const MemoryFreed on_freed = [this](std::size_t bytes) { trim_policy_.after_freeing(bytes); };
     indexer_.with([&](indexer::Indexer& ix) {
-      store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
+      store_replies(index_pending(ix, pending, parallel, cross_file, on_freed), pending, slots,
+                    parallel);
       for (auto& [k, key] : pending.keys)
         cache_.insert(std::move(key), *slots[pending.positions[k]]);
     });

@@ -29,16 +29,19 @@ std::size_t Server::pending_cancellations() const {
 }
 
 Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
+  last_kind_ = MessageKind::kRequest;
+  std::size_t reply_bytes = 0;
   if (auto response = handle_message(body)) {
     const protocol::ResponsePieces text = protocol::write_response_pieces(*response);
     if (auto sent = transport.send(text.head, text.result, text.tail); !sent) {
       return Unexpected(std::move(sent).error());
     }
+    reply_bytes = text.head.size() + text.result.size() + text.tail.size();
   }
   // From here on the message is done and its reply, if any, written: work that must follow
   // every answered request goes here, before the end test.
-  // The server idles most of its life: what the message needed goes back to the system now.
-  release_free_memory();
+  // The server idles most of its life: what a large request freed goes back to the system now.
+  trim_policy_.after_message(last_kind_, body.size() + reply_bytes);
   if (!initialized() && message_count() > 0) {
     KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
     return Flow::kStop;
@@ -56,6 +59,9 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body) {
   }
   message_count_.fetch_add(1);
   const JsonRpcRequest& request = *decoded;
+  last_kind_ = !request.id                ? MessageKind::kNotification
+               : request.method == "ping" ? MessageKind::kPing
+                                          : MessageKind::kRequest;
   if (!request.id) {
     handle_notification(request);
     return std::nullopt;

@@ -29,6 +29,7 @@
 #include "server/result_cache.h"
 #include "server/transport.h"
 #include "util/guarded.h"
+#include "util/memory_release.h"
 #include "util/result.h"
 
 namespace korvane::server {
@@ -56,6 +57,8 @@ class Server final : public MessageHandler {
   std::size_t pending_cancellations() const;
   // Whole milliseconds of the monotonic clock since the server was built.
   uint64_t uptime_ms() const;
+  // Times freed memory was given back to the system so far.
+  std::size_t memory_trims() const { return trim_policy_.trims(); }
 
  private:
   void handle_notification(const protocol::JsonRpcRequest& request);
@@ -75,6 +78,10 @@ class Server final : public MessageHandler {
   Guarded<indexer::Indexer> indexer_;
   IndexCache cache_;
   std::atomic<bool> initialized_{false};
+  // When to give freed memory back: decided after each message, and within a cross-file batch
+  // where it frees what the pool parsed; used on the message thread only.
+  TrimPolicy trim_policy_;
+  MessageKind last_kind_ = MessageKind::kRequest;
 };
 
 // Whole milliseconds of a monotonic duration, rounded down.
