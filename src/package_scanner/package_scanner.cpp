@@ -61,6 +61,7 @@ std::string joined(std::string_view dir, std::string_view name) {
   return path;
 }
 
+// Set only by tests, through PackageScanner::set_reopen_hook_for_testing.
 std::function<void(const std::string&)>& reopen_hook() {
   static std::function<void(const std::string&)> hook;
   return hook;
