@@ -28,7 +28,7 @@ void BM_DecodeIndexFilesRequest(benchmark::State& state) {
   const std::string body = index_files_body(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     auto request = protocol::decode_request(body);
-    auto params = protocol::decode_index_files_params(request->params);
+    auto params = protocol::decode_index_files_params(json::build(request->params));
     benchmark::DoNotOptimize(params);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));

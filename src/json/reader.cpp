@@ -14,7 +14,9 @@ namespace {
 bool is_ws(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-void append_utf8(std::string& out, uint32_t cp) {
+void append_utf8(std::string* to, uint32_t cp) {
+  if (to == nullptr) return;
+  std::string& out = *to;
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -32,6 +34,28 @@ void append_utf8(std::string& out, uint32_t cp) {
   }
 }
 
+// What a one-letter escape stands for.
+std::optional<char> simple_escape(char e) {
+  switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+      return e;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 Result<Value> parse(std::string_view text) {
@@ -40,6 +64,13 @@ Result<Value> parse(std::string_view text) {
   if (!v) return v;
   if (auto end = c.end_of_text(); !end) return Unexpected(end.error());
   return v;
+}
+
+Value build(const RawValue& raw) {
+  if (raw.text.empty()) return Value(nullptr);
+  auto v = parse(raw.text);
+  if (!v) std::abort();  // the text was checked when it was read
+  return std::move(*v);
 }
 
 std::optional<char> Cursor::peek() {
@@ -103,6 +134,17 @@ Result<Value> Cursor::parse_scalar(char first) {
       if (first == '-' || is_digit(first)) return parse_number();
       return Unexpected(peek_error("expected value"));
   }
+}
+
+Result<void> Cursor::check_scalar(char first) {
+  if (first == '"') {
+    bump();
+    return read_string(nullptr);
+  }
+  // Nothing else allocates while it is read.
+  auto v = parse_scalar(first);
+  if (!v) return Unexpected(std::move(v).error());
+  return {};
 }
 
 Result<void> Cursor::expect_ident(std::string_view rest) {
@@ -222,25 +264,37 @@ std::string Cursor::array_stop_error(std::string_view message) {
   return error(message);
 }
 
+Result<std::string_view> Cursor::check_value(int depth) {
+  peek();  // the value's text starts after the white space before it
+  const std::size_t start = pos_;
+  if (auto r = walk_value(depth); !r) return Unexpected(std::move(r).error());
+  return text_.substr(start, pos_ - start);
+}
+
 Result<void> Cursor::skip_value() {
   skipping_ = true;
-  auto done = skip_value_impl();
+  auto done = walk_value(std::nullopt);
   skipping_ = false;
   return done;
 }
 
-Result<void> Cursor::skip_value_impl() {
+// Iterative, so that neither a skipped value of any depth nor a checked one can exhaust the
+// stack, and with the errors parse_value gives, in the order it finds them.
+Result<void> Cursor::walk_value(std::optional<int> depth) {
   std::vector<char> open;  // the closing bracket of every container we are inside
   std::vector<bool> firsts;
   while (true) {
     auto c = peek();
     if (!c) return Unexpected(peek_error("EOF while parsing a value"));
     if (*c == '[' || *c == '{') {
+      if (depth && *depth + static_cast<int>(open.size()) + 1 >= kMaxDepth) {
+        return Unexpected(peek_error("recursion limit exceeded"));
+      }
       bump();
       open.push_back(*c == '[' ? ']' : '}');
       firsts.push_back(true);
-    } else if (auto v = parse_scalar(*c); !v) {
-      return Unexpected(v.error());
+    } else if (auto v = check_scalar(*c); !v) {
+      return v;
     }
     // Close every container that ends here; stop before the next value.
     while (!open.empty()) {
@@ -250,8 +304,8 @@ Result<void> Cursor::skip_value_impl() {
       if (!more) return Unexpected(more.error());
       if (*more) {
         if (open.back() == '}') {
-          if (auto key = parse_string(); !key) return Unexpected(key.error());
-          if (auto colon = member_colon(); !colon) return Unexpected(colon.error());
+          if (auto key = read_string(nullptr); !key) return key;
+          if (auto colon = member_colon(); !colon) return colon;
         }
         break;
       }
@@ -314,14 +368,19 @@ Result<Value> Cursor::parse_number() {
 
 Result<std::string> Cursor::parse_string() {
   std::string out;
+  if (auto r = read_string(&out); !r) return Unexpected(std::move(r).error());
+  return out;
+}
+
+Result<void> Cursor::read_string(std::string* out) {
   std::size_t run = pos_;
   while (true) {
     if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
     const char c = text_[pos_];
     if (c == '"') {
-      out.append(text_.data() + run, pos_ - run);
+      if (out != nullptr) out->append(text_.data() + run, pos_ - run);
       ++pos_;
-      return out;
+      return {};
     }
     if (static_cast<unsigned char>(c) < 0x20) {
       ++pos_;
@@ -331,41 +390,21 @@ Result<std::string> Cursor::parse_string() {
       ++pos_;
       continue;
     }
-    out.append(text_.data() + run, pos_ - run);
+    if (out != nullptr) out->append(text_.data() + run, pos_ - run);
     ++pos_;
-    if (auto r = parse_escape(out); !r) return Unexpected(r.error());
+    if (auto r = parse_escape(out); !r) return r;
     run = pos_;
   }
 }
 
-Result<void> Cursor::parse_escape(std::string& out) {
+Result<void> Cursor::parse_escape(std::string* out) {
   if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
   const char e = text_[pos_++];
-  switch (e) {
-    case '"':
-    case '\\':
-    case '/':
-      out.push_back(e);
-      return {};
-    case 'b':
-      out.push_back('\b');
-      return {};
-    case 'f':
-      out.push_back('\f');
-      return {};
-    case 'n':
-      out.push_back('\n');
-      return {};
-    case 'r':
-      out.push_back('\r');
-      return {};
-    case 't':
-      out.push_back('\t');
-      return {};
-    case 'u':
-      break;
-    default:
-      return Unexpected(error("invalid escape"));
+  if (e != 'u') {
+    const auto plain = simple_escape(e);
+    if (!plain) return Unexpected(error("invalid escape"));
+    if (out != nullptr) out->push_back(*plain);
+    return {};
   }
   auto high = parse_hex4();
   if (!high) return Unexpected(high.error());

@@ -63,6 +63,16 @@ TEST_P(SyntaxTest, ReportsTextAndPosition) {
   EXPECT_EQ(v.error(), GetParam().want);
 }
 
+// A value that is only checked must fail exactly as one that is built: a client sees the same
+// text whether or not its method reads the value.
+TEST_P(SyntaxTest, CheckingWithoutBuildingReportsTheSame) {
+  Cursor c(GetParam().text);
+  auto checked = c.check_value(0);
+  auto r = checked ? c.end_of_text() : Result<void>(Unexpected(checked.error()));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), GetParam().want);
+}
+
 INSTANTIATE_TEST_SUITE_P(Json, SyntaxTest, testing::ValuesIn(kSyntaxCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
@@ -135,6 +145,22 @@ TEST(JsonDepth, LimitCountsTheOutermostLevel) {
   auto too_deep = parse(nested(128));
   ASSERT_FALSE(too_deep);
   EXPECT_EQ(too_deep.error(), "recursion limit exceeded at line 1 column 128");
+}
+
+TEST(JsonCheck, KeepsTheTextAndLimitsDepthAsParsing) {
+  Cursor c(R"( [1, {"a": "\u00e9"}] ,)");
+  auto text = c.check_value(0);
+  ASSERT_TRUE(text) << text.error();
+  EXPECT_EQ(*text, R"([1, {"a": "\u00e9"}])");
+  EXPECT_EQ(write(build(RawValue{*text})), R"([1,{"a":"é"}])");
+  EXPECT_EQ(c.peek(), ',');
+
+  auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  EXPECT_TRUE(Cursor(nested(127)).check_value(0));
+  const std::string too_deep = nested(128);
+  EXPECT_EQ(Cursor(too_deep).check_value(0).error(),
+            "recursion limit exceeded at line 1 column 128");
+  EXPECT_TRUE(build(RawValue{}).is_null());
 }
 
 TEST(JsonSkip, SkipsAnyDepthAndStillChecksSyntax) {
