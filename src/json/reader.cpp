@@ -137,14 +137,23 @@ Result<Value> Cursor::parse_scalar(char first) {
 }
 
 Result<void> Cursor::check_scalar(char first) {
-  if (first == '"') {
-    bump();
-    return read_string(nullptr);
+  switch (first) {
+    case 'n':
+      bump();
+      return expect_ident("ull");
+    case 't':
+      bump();
+      return expect_ident("rue");
+    case 'f':
+      bump();
+      return expect_ident("alse");
+    case '"':
+      bump();
+      return read_string(nullptr);
+    default:
+      if (first == '-' || is_digit(first)) return check_number();
+      return Unexpected(peek_error("expected value"));
   }
-  // Nothing else allocates while it is read.
-  auto v = parse_scalar(first);
-  if (!v) return Unexpected(std::move(v).error());
-  return {};
 }
 
 Result<void> Cursor::expect_ident(std::string_view rest) {
@@ -317,53 +326,75 @@ Result<void> Cursor::walk_value(std::optional<int> depth) {
   }
 }
 
-Result<Value> Cursor::parse_number() {
-  const std::size_t start = pos_;
-  const bool negative = text_[pos_] == '-';
-  if (negative) ++pos_;
+Result<void> Cursor::read_number(NumberForm& n) {
+  n.start = pos_;
+  n.negative = text_[pos_] == '-';
+  if (n.negative) ++pos_;
   if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
   const char lead = text_[pos_++];
   if (!is_digit(lead)) return Unexpected(error("invalid number"));
   if (lead == '0' && pos_ < text_.size() && is_digit(text_[pos_])) {
     return Unexpected(peek_error("invalid number"));
   }
-  uint64_t magnitude = static_cast<uint64_t>(lead - '0');
-  bool overflow = false;
+  n.magnitude = static_cast<uint64_t>(lead - '0');
+  n.is_float = false;
   while (pos_ < text_.size() && is_digit(text_[pos_])) {
     const auto d = static_cast<uint64_t>(text_[pos_++] - '0');
-    if (magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) overflow = true;
-    magnitude = magnitude * 10 + d;
+    if (n.magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) n.is_float = true;
+    n.magnitude = n.magnitude * 10 + d;
   }
-  bool is_float = overflow;
   if (pos_ < text_.size() && text_[pos_] == '.') {
-    is_float = true;
+    n.is_float = true;
     ++pos_;
     if (pos_ == text_.size()) return Unexpected(peek_error("EOF while parsing a value"));
     if (!is_digit(text_[pos_])) return Unexpected(peek_error("invalid number"));
     while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
   }
   if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-    is_float = true;
+    n.is_float = true;
     ++pos_;
     if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
     if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
     if (!is_digit(text_[pos_++])) return Unexpected(error("invalid number"));
     while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
   }
-  if (!is_float) {
-    if (!negative) return Value(Number::u64(magnitude));
-    // "-0" has no signed integer form other than 0 and stays a float, as it was written.
-    if (magnitude == 0) return Value(Number::f64(-0.0));
-    constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
-    if (magnitude < kMinMagnitude) return Value(Number::i64(-static_cast<int64_t>(magnitude)));
-    if (magnitude == kMinMagnitude) return Value(Number::i64(std::numeric_limits<int64_t>::min()));
-  }
-  // A skipped number is only checked for its form: its value is never kept.
-  if (skipping_) return Value(nullptr);
-  const std::string digits(text_.substr(start, pos_ - start));
+  return {};
+}
+
+std::optional<Number> Cursor::integer_value(const NumberForm& n) {
+  if (n.is_float) return std::nullopt;
+  if (!n.negative) return Number::u64(n.magnitude);
+  // "-0" has no signed integer form other than 0 and stays a float, as it was written.
+  if (n.magnitude == 0) return Number::f64(-0.0);
+  constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
+  if (n.magnitude < kMinMagnitude) return Number::i64(-static_cast<int64_t>(n.magnitude));
+  if (n.magnitude == kMinMagnitude) return Number::i64(std::numeric_limits<int64_t>::min());
+  return std::nullopt;
+}
+
+Result<double> Cursor::float_value(const NumberForm& n) const {
+  const std::string digits(text_.substr(n.start, pos_ - n.start));
   const double v = std::strtod(digits.c_str(), nullptr);
   if (std::isinf(v)) return Unexpected(error("number out of range"));
-  return Value(Number::f64(v));
+  return v;
+}
+
+Result<Value> Cursor::parse_number() {
+  NumberForm n;
+  if (auto r = read_number(n); !r) return Unexpected(std::move(r).error());
+  if (auto integer = integer_value(n)) return Value(*integer);
+  auto v = float_value(n);
+  if (!v) return Unexpected(std::move(v).error());
+  return Value(Number::f64(*v));
+}
+
+Result<void> Cursor::check_number() {
+  NumberForm n;
+  if (auto r = read_number(n); !r) return r;
+  // A skipped number is only checked for its form: its value is never kept.
+  if (skipping_ || integer_value(n)) return {};
+  if (auto v = float_value(n); !v) return Unexpected(std::move(v).error());
+  return {};
 }
 
 Result<std::string> Cursor::parse_string() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,7 +95,19 @@ class Cursor {
   Result<void> read_string(std::string* out);
   Result<Value> parse_array(int depth);
   Result<Value> parse_object(int depth);
+  // A number's text as read_number found it: `magnitude` is its value when no fraction, no
+  // exponent and no more digits than 64 bits hold made it a float.
+  struct NumberForm {
+    std::size_t start = 0;
+    bool negative = false;
+    bool is_float = false;
+    uint64_t magnitude = 0;
+  };
+  Result<void> read_number(NumberForm& n);
+  static std::optional<Number> integer_value(const NumberForm& n);
+  Result<double> float_value(const NumberForm& n) const;
   Result<Value> parse_number();
+  Result<void> check_number();
   Result<void> expect_ident(std::string_view rest);
   Result<uint32_t> parse_hex4();
   Result<void> parse_escape(std::string* out);
