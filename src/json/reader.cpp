@@ -290,8 +290,10 @@ Result<void> Cursor::skip_value() {
 // Iterative, so that neither a skipped value of any depth nor a checked one can exhaust the
 // stack, and with the errors parse_value gives, in the order it finds them.
 Result<void> Cursor::walk_value(std::optional<int> depth) {
-  std::vector<char> open;  // the closing bracket of every container we are inside
-  std::vector<bool> firsts;
+  std::string open;  // the closing bracket of every container we are inside
+  // Whether the innermost container has had no element yet. Every outer one has had one: the
+  // container we are in.
+  bool first = true;
   while (true) {
     auto c = peek();
     if (!c) return Unexpected(peek_error("EOF while parsing a value"));
@@ -301,18 +303,17 @@ Result<void> Cursor::walk_value(std::optional<int> depth) {
       }
       bump();
       open.push_back(*c == '[' ? ']' : '}');
-      firsts.push_back(true);
+      first = true;
     } else if (auto v = check_scalar(*c); !v) {
       return v;
     }
     // Close every container that ends here; stop before the next value.
     while (!open.empty()) {
-      bool first = firsts.back();
-      auto more = open.back() == ']' ? next_element(first) : next_key(first);
-      firsts.back() = first;
-      if (!more) return Unexpected(more.error());
+      const bool in_object = open.back() == '}';
+      auto more = in_object ? next_key(first) : next_element(first);
+      if (!more) return Unexpected(std::move(more).error());
       if (*more) {
-        if (open.back() == '}') {
+        if (in_object) {
           if (auto key = read_string(nullptr); !key) return key;
           if (auto colon = member_colon(); !colon) return colon;
         }
@@ -320,7 +321,7 @@ Result<void> Cursor::walk_value(std::optional<int> depth) {
       }
       bump();
       open.pop_back();
-      firsts.pop_back();
+      first = false;
     }
     if (open.empty()) return {};
   }
