@@ -1,5 +1,6 @@
 #include "json/reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -337,6 +338,7 @@ Result<void> Cursor::read_number(NumberForm& n) {
   if (lead == '0' && pos_ < text_.size() && is_digit(text_[pos_])) {
     return Unexpected(peek_error("invalid number"));
   }
+  const std::size_t lead_at = pos_ - 1;
   n.magnitude = static_cast<uint64_t>(lead - '0');
   n.is_float = false;
   while (pos_ < text_.size() && is_digit(text_[pos_])) {
@@ -344,6 +346,7 @@ Result<void> Cursor::read_number(NumberForm& n) {
     if (n.magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) n.is_float = true;
     n.magnitude = n.magnitude * 10 + d;
   }
+  n.integer_digits = pos_ - lead_at;
   if (pos_ < text_.size() && text_[pos_] == '.') {
     n.is_float = true;
     ++pos_;
@@ -354,10 +357,18 @@ Result<void> Cursor::read_number(NumberForm& n) {
   if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
     n.is_float = true;
     ++pos_;
-    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+    bool negative_exponent = false;
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
+      negative_exponent = text_[pos_++] == '-';
+    }
     if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
     if (!is_digit(text_[pos_++])) return Unexpected(error("invalid number"));
-    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    int64_t exponent = text_[pos_ - 1] - '0';
+    constexpr int64_t kExponentCap = 1'000'000;  // far past any double, and no overflow
+    while (pos_ < text_.size() && is_digit(text_[pos_])) {
+      exponent = std::min<int64_t>(exponent * 10 + (text_[pos_++] - '0'), kExponentCap);
+    }
+    n.exponent = negative_exponent ? -exponent : exponent;
   }
   return {};
 }
@@ -394,6 +405,9 @@ Result<void> Cursor::check_number() {
   if (auto r = read_number(n); !r) return r;
   // A skipped number is only checked for its form: its value is never kept.
   if (skipping_ || integer_value(n)) return {};
+  // Below 10^308 any float is finite, so only a number near the top of the range needs the
+  // conversion to tell whether it is out of range.
+  if (static_cast<int64_t>(n.integer_digits) + n.exponent <= 308) return {};
   if (auto v = float_value(n); !v) return Unexpected(std::move(v).error());
   return {};
 }

@@ -96,12 +96,15 @@ class Cursor {
   Result<Value> parse_array(int depth);
   Result<Value> parse_object(int depth);
   // A number's text as read_number found it: `magnitude` is its value when no fraction, no
-  // exponent and no more digits than 64 bits hold made it a float.
+  // exponent and no more digits than 64 bits hold made it a float. Its magnitude is below
+  // 10^(integer_digits + exponent).
   struct NumberForm {
     std::size_t start = 0;
     bool negative = false;
     bool is_float = false;
     uint64_t magnitude = 0;
+    std::size_t integer_digits = 0;
+    int64_t exponent = 0;  // capped far beyond the range of a double
   };
   Result<void> read_number(NumberForm& n);
   static std::optional<Number> integer_value(const NumberForm& n);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -42,6 +43,9 @@ const SyntaxCase kSyntaxCases[] = {
     {"exponent_without_digit", "1ex", "invalid number at line 1 column 3"},
     {"out_of_range", "1e400", "number out of range at line 1 column 5"},
     {"negative_out_of_range", "-1e400", "number out of range at line 1 column 6"},
+    {"just_out_of_range", "1.8e308", "number out of range at line 1 column 7"},
+    {"long_integer_out_of_range", "1" + std::string(309, '0'),
+     "number out of range at line 1 column 310"},
     {"lone_trailing_surrogate", "\"\\udc00\"",
      "lone leading surrogate in hex escape at line 1 column 7"},
     {"leading_without_partner", "\"\\ud800x\"", "unexpected end of hex escape at line 1 column 8"},
@@ -154,6 +158,14 @@ TEST(JsonCheck, KeepsTheTextAndLimitsDepthAsParsing) {
   EXPECT_EQ(*text, R"([1, {"a": "\u00e9"}])");
   EXPECT_EQ(write(build(RawValue{*text})), R"([1,{"a":"é"}])");
   EXPECT_EQ(c.peek(), ',');
+
+  // Near the top of the range, where a check cannot tell from the digits alone.
+  for (const std::string& in_range :
+       std::vector<std::string>{"1.7e308", "0.001e310", "-1.7976931348623157e308", "1e-400",
+                                std::string(308, '9'), "1" + std::string(400, '0') + "e-100"}) {
+    EXPECT_TRUE(Cursor(in_range).check_value(0)) << in_range;
+    EXPECT_TRUE(parse(in_range)) << in_range;
+  }
 
   auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
   EXPECT_TRUE(Cursor(nested(127)).check_value(0));
