@@ -90,8 +90,8 @@ std::string encode(protocol::IndexFilesResult& result, bool parallel) {
 
 }  // namespace
 
-protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
-  auto decoded = protocol::decode_index_files_params(params);
+protocol::HandlerResult Server::handle_index_files(const json::RawValue& params) {
+  auto decoded = protocol::decode_index_files_params(json::build(params));
   if (!decoded) {
     return Unexpected(protocol::JsonRpcError{protocol::kInvalidParams,
                                              "Invalid indexFiles params: " + decoded.error()});

@@ -99,15 +99,15 @@ void Server::handle_notification(const JsonRpcRequest& request) {
     return;
   }
   // A malformed cancellation is dropped without a trace.
-  auto params = json::decode<protocol::CancelParams>(request.params);
+  auto params = json::decode<protocol::CancelParams>(json::build(request.params));
   if (!params) return;
   std::string key = params->id.to_string();
   KLOG_INFO(kLogTarget, "Cancellation requested for: {}", key);
   cancelled_requests_.with([&](auto& ids) { ids.insert(std::move(key)); });
 }
 
-protocol::HandlerResult Server::handle_initialize(const json::Value& params) {
-  auto decoded = json::decode<protocol::InitializeParams>(params);
+protocol::HandlerResult Server::handle_initialize(const json::RawValue& params) {
+  auto decoded = json::decode<protocol::InitializeParams>(json::build(params));
   if (!decoded) {
     return Unexpected(
         JsonRpcError{protocol::kInvalidParams, "Invalid initialize params: " + decoded.error()});

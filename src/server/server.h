@@ -21,6 +21,7 @@
 #include <absl/container/flat_hash_set.h>
 
 #include "indexer/indexer.h"
+#include "json/reader.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
@@ -63,11 +64,12 @@ class Server final : public MessageHandler {
  private:
   void handle_notification(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_request(const protocol::JsonRpcRequest& request);
-  protocol::HandlerResult handle_initialize(const json::Value& params);
+  // The handlers that read params build them from the checked text the request keeps.
+  protocol::HandlerResult handle_initialize(const json::RawValue& params);
   json::Encoded handle_shutdown();
   // Each defined in its own file (index_files_handler.cpp, scan_packages_handler.cpp).
-  protocol::HandlerResult handle_index_files(const json::Value& params);
-  protocol::HandlerResult handle_scan_packages(const json::Value& params);
+  protocol::HandlerResult handle_index_files(const json::RawValue& params);
+  protocol::HandlerResult handle_scan_packages(const json::RawValue& params);
 
   // State, in declared order. start_time_ is taken before any other field is built.
   const std::chrono::steady_clock::time_point start_time_;
