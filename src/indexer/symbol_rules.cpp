@@ -23,9 +23,7 @@ bool is_constant_by_name(std::string_view name, KindRule rule) {
 }
 
 bool is_declared(const binder::Symbol& symbol) {
-  return std::any_of(
-      symbol.declarations.begin(), symbol.declarations.end(),
-      [](const binder::Declaration& d) { return d.kind != DeclarationKind::Import; });
+  return symbol.declarations.has_kind_other_than(DeclarationKind::Import);
 }
 
 std::optional<IndexedSymbol> convert_import_only(std::string_view name,
@@ -96,13 +94,13 @@ bool admits_star_imported(const FileToIndex& file, std::string_view name,
   return file.is_py_typed;
 }
 
+std::span<const binder::Declaration> first_declaration(const binder::Symbol& symbol) {
+  if (symbol.declarations.empty()) return {};
+  return {&symbol.declarations.front(), 1};
+}
+
 const binder::AliasInfo* first_alias_info(const binder::Symbol& symbol) {
-  for (const binder::Declaration& declaration : symbol.declarations) {
-    if (declaration.kind == DeclarationKind::Import && declaration.alias_info) {
-      return &*declaration.alias_info;
-    }
-  }
-  return nullptr;
+  return symbol.declarations.first_import_alias();
 }
 
 std::optional<IndexedSymbol> convert_declared_symbol(std::string_view name,
@@ -112,7 +110,7 @@ std::optional<IndexedSymbol> convert_declared_symbol(std::string_view name,
   IndexedSymbol out;
   out.name = std::string(name);
   out.visibility_flags = visibility_flags(file, symbol.flags);
-  out.kind = symbol_kind(name, symbol.declarations, KindRule::kExported);
+  out.kind = symbol_kind(name, first_declaration(symbol), KindRule::kExported);
   if (const binder::AliasInfo* alias = first_alias_info(symbol)) {
     out.alias = SymbolAlias{alias->imported_name.value_or(std::string()), alias->module_name,
                             kSymbolKindVariable};

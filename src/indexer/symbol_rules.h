@@ -62,6 +62,9 @@ bool admits(const FileToIndex& file, uint32_t flags, Binding binding);
 bool admits_star_imported(const FileToIndex& file, std::string_view name,
                           const std::optional<binder::NameSet>& dunder_all);
 
+// The symbol's first declaration, the one that decides its kind; empty when it has none.
+std::span<const binder::Declaration> first_declaration(const binder::Symbol& symbol);
+
 // The alias information of the symbol's first import declaration.
 const binder::AliasInfo* first_alias_info(const binder::Symbol& symbol);
 

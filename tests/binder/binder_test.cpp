@@ -26,7 +26,7 @@ struct BindCase {
   const char* name;
   const char* source;
   File file;
-  Lines symbols;  // "name: decl,decl FLAGS", sorted by name
+  Lines symbols;  // "name: declarations FLAGS", sorted by name
   std::optional<Lines> dunder_all = std::nullopt;
   Lines wildcards = {};
   std::optional<PythonVersion> version = PythonVersion{3, 10};
@@ -136,8 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kStubExample,
                  File::Stub,
                  {"Public: class ALL", "TYPE_CHECKING: import(typing:TYPE_CHECKING) HIDDEN",
-                  "__all__: var", "_private: var",
-                  "feature: import(._new:feature),import(._old:feature) ALL",
+                  "__all__: var", "_private: var", "feature: import(._new:feature) x2 {import} ALL",
                   "other: import(._impl:other) HIDDEN", "sys: import(sys) HIDDEN",
                   "util: import(._impl:util)"},
                  Lines{"Public", "feature"},
@@ -206,14 +205,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "    case [Q] | (Q, 1):\n        pass\n"
                  "    case _:\n        z = 1\n",
                  File::Plain,
-                 {"Q: var,var", "a: var", "b: var", "kw: var", "pt: var", "px: var", "py: var",
+                 {"Q: var x2 {var}", "a: var", "b: var", "kw: var", "pt: var", "px: var", "py: var",
                   "rest: var", "v: var", "z: var"}},
-        // Declarations keep binding order across statement kinds.
+        // The first declaration and the first import keep binding order across statement kinds.
         BindCase{"DeclarationOrder",
                  "x = 1\ndef x(): pass\nclass x: pass\nimport x\nfor x in y: pass\n"
                  "from m import y as x\n",
                  File::Plain,
-                 {"x: var,def,class,import(x),var,import(m:y)"}}),
+                 {"x: var,import(x) x6 {var,def,class,import}"}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -321,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
         BindCase{"DefThenImportInStub",
                  "def x(): ...\nfrom m import x\n",
                  File::Stub,
-                 {"x: def,import(m:x) HIDDEN"}}),
+                 {"x: def,import(m:x) x2 {def,import} HIDDEN"}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(

@@ -68,15 +68,41 @@ inline std::string render_declaration(const Declaration& d) {
   return out;
 }
 
-// One line per symbol, sorted by name: "name: decl,decl FLAG FLAG".
+// What a symbol keeps of its declarations: the first; the first import when another came first;
+// then, when there are several, their count and kinds: "var,import(m:y) x3 {var,import}".
+inline std::string render_declarations(const Declarations& declarations) {
+  if (declarations.empty()) return {};
+  const Declaration& first = declarations.front();
+  std::string out = render_declaration(first);
+  if (first.kind != DeclarationKind::Import) {
+    if (const AliasInfo* alias = declarations.first_import_alias()) {
+      Declaration import;
+      import.kind = DeclarationKind::Import;
+      import.alias_info = *alias;
+      out += ',' + render_declaration(import);
+    }
+  }
+  if (declarations.size() < 2) return out;
+  out += " x" + std::to_string(declarations.size()) + " {";
+  const char* separator = "";
+  for (DeclarationKind kind :
+       {DeclarationKind::Variable, DeclarationKind::TypeAlias, DeclarationKind::Function,
+        DeclarationKind::Class, DeclarationKind::Import}) {
+    if (!declarations.has_kind(kind)) continue;
+    Declaration bare;
+    bare.kind = kind;
+    out += separator + render_declaration(bare);
+    separator = ",";
+  }
+  return out + '}';
+}
+
+// One line per symbol, sorted by name: "name: declarations FLAG FLAG".
 inline std::vector<std::string> render_symbols(const Scope& scope) {
   std::vector<std::string> lines;
   for (const auto& [name, symbol] : scope.symbol_map) {
     std::string line = name + ":";
-    for (size_t i = 0; i < symbol.declarations.size(); ++i) {
-      line += i == 0 ? ' ' : ',';
-      line += render_declaration(symbol.declarations[i]);
-    }
+    if (!symbol.declarations.empty()) line += ' ' + render_declarations(symbol.declarations);
     if (symbol.flags & SymbolFlags::kHidden) line += " HIDDEN";
     if (symbol.flags & SymbolFlags::kInDunderAll) line += " ALL";
     if (symbol.flags & SymbolFlags::kPyTypedHidden) line += " PYHIDDEN";
