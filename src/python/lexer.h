@@ -23,6 +23,11 @@ class Lexer {
  public:
   Lexer(std::string_view source, uint32_t start);
   void run(std::vector<Token>& out);
+  // Lexing on demand instead: begin() once, then each step() appends the next few tokens (maybe
+  // none) and returns false once the text is done (EndOfFile or Error appended). Tokens behind the
+  // last one may be erased from `out` between steps.
+  void begin(std::vector<Token>& out) { out_ = &out; }
+  bool step() { return next_token(); }
   const ParseError& error() const { return error_; }
 
   // Python's limits: open brackets at once, indentation levels, f-strings nested (the

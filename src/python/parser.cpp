@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "python/lexer.h"
@@ -100,6 +101,70 @@ bool Parser::parse_file(StmtList* body) {
 }
 
 namespace {
+
+// How far past a statement's last token the parser may look (it peeks two ahead), with margin.
+constexpr size_t kStatementLookahead = 8;
+// Tokens kept behind the current one before the consumed ones are dropped (one erase per so many
+// tokens keeps the cost of moving the rest down negligible).
+constexpr size_t kDroppedTokens = size_t{1} << 13;
+
+// Keywords that go on a compound statement at its own indentation.
+bool continues_statement(TokenKind kind) {
+  return kind == TokenKind::Elif || kind == TokenKind::Else || kind == TokenKind::Except ||
+         kind == TokenKind::Finally;
+}
+
+}  // namespace
+
+bool Parser::lex_statement(Lexer& lexer, std::vector<Token>& tokens, size_t from, bool lexing) {
+  // A top-level statement ends where a line at indentation zero starts that neither goes on a
+  // compound statement nor follows a decorator. Reading more is harmless: only lexing less is not.
+  size_t depth = 0;
+  bool line_start = true, decorated = false;
+  for (size_t i = from;; ++i) {
+    while (i >= tokens.size()) {
+      if (!lexing) return false;
+      lexing = lexer.step();
+    }
+    const TokenKind kind = tokens[i].kind;
+    if (kind == TokenKind::EndOfFile || kind == TokenKind::Error) return lexing;
+    if (line_start && depth == 0 && kind != TokenKind::Indent && kind != TokenKind::Dedent) {
+      if (i > from && !decorated && !continues_statement(kind)) {
+        while (lexing && tokens.size() < i + kStatementLookahead) lexing = lexer.step();
+        return lexing;
+      }
+      decorated = kind == TokenKind::At;
+    }
+    if (kind == TokenKind::Indent) ++depth;
+    if (kind == TokenKind::Dedent && depth > 0) --depth;
+    line_start =
+        kind == TokenKind::Newline || kind == TokenKind::Indent || kind == TokenKind::Dedent;
+  }
+}
+
+bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
+                                  const StatementVisitor& visit) {
+  lexer.begin(tokens);
+  bool lexing = true;
+  for (;;) {
+    lexing = lex_statement(lexer, tokens, pos_, lexing);
+    if (at(TokenKind::EndOfFile)) return true;
+    const uint32_t before = pos_;
+    const size_t mark = stack_.size();
+    if (!parse_statement()) return false;
+    progress_guard(before);
+    for (size_t i = mark; i < stack_.size(); ++i) visit(*static_cast<const Stmt*>(stack_[i]));
+    stack_.resize(mark);
+    arena_.reset();
+    if (pos_ > kDroppedTokens) {
+      // prev_end() still reads the token before the current one.
+      tokens.erase(tokens.begin(), tokens.begin() + (pos_ - 1));
+      pos_ = 1;
+    }
+  }
+}
+
+namespace {
 // Tokens of about 60 KB of source, most files (200 KB kept per pool thread while the process
 // lives, idle or not); a larger array goes back to the system after its file, whose parse takes
 // far longer than faulting in a fresh one.
@@ -120,24 +185,38 @@ size_t outline_first_block(const std::vector<Token>& tokens) {
                             kLargestOutlineBlock);
 }
 
-}  // namespace
-
-Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
+// What rules a text out before any token is read: its size, a NUL byte.
+std::optional<ParseError> check_text(std::string_view source) {
   if (source.size() >= (uint64_t{1} << 32)) {
     ParseError e;
     e.kind = ParseErrorKind::SourceTooLarge;
     e.size = source.size();
-    return Unexpected(std::move(e));
+    return e;
   }
-  uint32_t start = source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   if (const void* nul = std::memchr(source.data(), 0, source.size())) {
     ParseError e;
     e.kind = ParseErrorKind::InvalidCharacter;
     uint32_t at = static_cast<uint32_t>(static_cast<const char*>(nul) - source.data());
     e.range = {at, at + 1};
     e.found = std::string(1, '\0');
-    return Unexpected(std::move(e));
+    return e;
   }
+  return std::nullopt;
+}
+
+uint32_t text_start(std::string_view source) {
+  return source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// A streamed statement's tree is small and dropped at once: one block mostly holds it.
+constexpr size_t kStatementBlock = size_t{16} << 10;
+constexpr size_t kLargestStatementBlock = size_t{1} << 20;
+
+}  // namespace
+
+Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
+  if (auto error = check_text(source)) return Unexpected(std::move(*error));
+  const uint32_t start = text_start(source);
   // Each thread keeps its token array from file to file: a fresh one per file costs an
   // allocation as large as three times the source and a page fault for every 4 KiB of it.
   thread_local std::vector<Token> tokens;
@@ -164,6 +243,20 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
   arena->release_scratch();
   if (!parsed) return Unexpected(std::move(parser.error()));
   return ParsedModule(std::move(arena), body, source);
+}
+
+Result<void, ParseError> parse_module_statements(std::string_view source, ParseDepth depth,
+                                                 const StatementVisitor& visit) {
+  if (auto error = check_text(source)) return Unexpected(std::move(*error));
+  std::vector<Token> tokens;
+  tokens.reserve(2 * kDroppedTokens);
+  Lexer lexer(source, text_start(source));
+  Arena arena(kStatementBlock, kStatementBlock, kLargestStatementBlock);
+  Parser parser(source, tokens, lexer.error(), arena, depth == ParseDepth::Outline);
+  const bool parsed = parser.parse_file_streaming(lexer, tokens, visit);
+  arena.release_scratch();
+  if (!parsed) return Unexpected(std::move(parser.error()));
+  return {};
 }
 
 }  // namespace korvane::python
