@@ -13,6 +13,7 @@
 namespace korvane::binder {
 namespace {
 
+using testing::bind_streamed;
 using testing::render_symbols;
 using testing::render_wildcards;
 using testing::Snippet;
@@ -54,6 +55,19 @@ TEST_P(BindTest, BindsOutlinesAlike) {
   ASSERT_TRUE(outline.module) << "did not parse";
   BinderResult want = Binder(file_info(c.file, c.version)).bind_module(full.body());
   BinderResult got = Binder(file_info(c.file, c.version)).bind_module(outline.body());
+  EXPECT_EQ(render_symbols(got.module_scope), render_symbols(want.module_scope));
+  EXPECT_EQ(got.dunder_all, want.dunder_all);
+  EXPECT_EQ(render_wildcards(got.wildcard_imports), render_wildcards(want.wildcard_imports));
+}
+
+// Indexing binds each statement as it is parsed, its tree freed right after: every case must bind
+// exactly as from the whole tree.
+TEST_P(BindTest, BindsStreamedAlike) {
+  const BindCase& c = GetParam();
+  Snippet full(c.source);
+  ASSERT_TRUE(full.module) << "did not parse";
+  BinderResult want = Binder(file_info(c.file, c.version)).bind_module(full.body());
+  BinderResult got = bind_streamed(*full.text, file_info(c.file, c.version));
   EXPECT_EQ(render_symbols(got.module_scope), render_symbols(want.module_scope));
   EXPECT_EQ(got.dunder_all, want.dunder_all);
   EXPECT_EQ(render_wildcards(got.wildcard_imports), render_wildcards(want.wildcard_imports));
@@ -277,6 +291,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Imports, BindTest,
     ::testing::Values(
+        // Names normalised or decoded into the tree's own memory outlive it when streamed.
+        BindCase{"NamesHeldInTheTree",
+                 "import sys as \xEF\xAC\x81\nfrom m import \xEF\xAC\x81le, gone\nfrom m import *\n"
+                 "if \xEF\xAC\x81.version_info >= (3, 8):\n    new = 1\nelse:\n    old = 1\n"
+                 "__all__ = ['n\\x65w', 'gone', 'file']\n__all__.remove('g\\x6fne')\n",
+                 File::Stub,
+                 {"__all__: var", "fi: import(sys) HIDDEN", "file: import(m:file) ALL",
+                  "gone: import(m:gone) HIDDEN", "new: var ALL"},
+                 Lines{"file", "new"},
+                 Lines{"m"}},
         BindCase{"DottedImport",
                  "import a.b.c\nimport a.b.c as d\nimport e, f.g as h\n",
                  File::Plain,

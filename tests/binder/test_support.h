@@ -28,6 +28,17 @@ struct Snippet {
   python::StmtList body() const { return module ? module->body() : python::StmtList{}; }
 };
 
+// Binds `source` statement by statement as the parser hands them over, each tree freed after.
+inline BinderResult bind_streamed(const std::string& source, FileInfo info) {
+  Binder binder(std::move(info));
+  binder.begin_module();
+  auto parsed = python::parse_module_statements(
+      source, python::ParseDepth::Outline,
+      [&](const python::Stmt& stmt) { binder.bind_top_level_statement(stmt); });
+  EXPECT_TRUE(parsed) << "did not parse";
+  return std::move(binder).finish_module();
+}
+
 // The test of the first statement of `if <condition>: pass`.
 inline const python::Expr* condition_of(const Snippet& snippet) {
   if (snippet.body().empty()) return nullptr;
