@@ -106,7 +106,7 @@ namespace {
 constexpr size_t kStatementLookahead = 8;
 // Tokens kept behind the current one before the consumed ones are dropped (one erase per so many
 // tokens keeps the cost of moving the rest down negligible).
-constexpr size_t kDroppedTokens = size_t{1} << 13;
+constexpr size_t kDroppedTokens = size_t{1} << 12;
 
 // Keywords that go on a compound statement at its own indentation.
 bool continues_statement(TokenKind kind) {
@@ -116,38 +116,37 @@ bool continues_statement(TokenKind kind) {
 
 }  // namespace
 
-bool Parser::lex_statement(Lexer& lexer, std::vector<Token>& tokens, size_t from, bool lexing) {
+bool Parser::lex_statement(Lexer& lexer, std::vector<Token>& tokens, std::vector<size_t>& top_lines,
+                           size_t from, bool lexing) {
   // A top-level statement ends where a line at indentation zero starts that neither goes on a
   // compound statement nor follows a decorator. Reading more is harmless: only lexing less is not.
-  size_t depth = 0;
-  bool line_start = true, decorated = false;
-  for (size_t i = from;; ++i) {
-    while (i >= tokens.size()) {
+  auto consumed = std::find_if(top_lines.begin(), top_lines.end(),
+                               [from](size_t line) { return line >= from; });
+  top_lines.erase(top_lines.begin(), consumed);
+  bool decorated = false;
+  for (size_t k = 0;; ++k) {
+    while (k == top_lines.size() || top_lines[k] >= tokens.size()) {
       if (!lexing) return false;
       lexing = lexer.step();
     }
-    const TokenKind kind = tokens[i].kind;
+    const size_t line = top_lines[k];
+    const TokenKind kind = tokens[line].kind;
     if (kind == TokenKind::EndOfFile || kind == TokenKind::Error) return lexing;
-    if (line_start && depth == 0 && kind != TokenKind::Indent && kind != TokenKind::Dedent) {
-      if (i > from && !decorated && !continues_statement(kind)) {
-        while (lexing && tokens.size() < i + kStatementLookahead) lexing = lexer.step();
-        return lexing;
-      }
-      decorated = kind == TokenKind::At;
+    if (line > from && !decorated && !continues_statement(kind)) {
+      while (lexing && tokens.size() < line + kStatementLookahead) lexing = lexer.step();
+      return lexing;
     }
-    if (kind == TokenKind::Indent) ++depth;
-    if (kind == TokenKind::Dedent && depth > 0) --depth;
-    line_start =
-        kind == TokenKind::Newline || kind == TokenKind::Indent || kind == TokenKind::Dedent;
+    decorated = kind == TokenKind::At;
   }
 }
 
 bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
                                   const StatementVisitor& visit) {
-  lexer.begin(tokens);
+  std::vector<size_t> top_lines;
+  lexer.begin(tokens, top_lines);
   bool lexing = true;
   for (;;) {
-    lexing = lex_statement(lexer, tokens, pos_, lexing);
+    lexing = lex_statement(lexer, tokens, top_lines, pos_, lexing);
     if (at(TokenKind::EndOfFile)) return true;
     const uint32_t before = pos_;
     const size_t mark = stack_.size();
@@ -158,8 +157,13 @@ bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
     arena_.reset();
     if (pos_ > kDroppedTokens) {
       // prev_end() still reads the token before the current one.
-      tokens.erase(tokens.begin(), tokens.begin() + (pos_ - 1));
+      const uint32_t dropped = pos_ - 1;
+      tokens.erase(tokens.begin(), tokens.begin() + dropped);
       pos_ = 1;
+      auto consumed = std::find_if(top_lines.begin(), top_lines.end(),
+                                   [dropped](size_t line) { return line >= dropped; });
+      top_lines.erase(top_lines.begin(), consumed);
+      for (size_t& line : top_lines) line -= dropped;
     }
   }
 }
@@ -248,8 +252,15 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
 Result<void, ParseError> parse_module_statements(std::string_view source, ParseDepth depth,
                                                  const StatementVisitor& visit) {
   if (auto error = check_text(source)) return Unexpected(std::move(*error));
-  std::vector<Token> tokens;
-  tokens.reserve(2 * kDroppedTokens);
+  // Kept by the thread as parse_module keeps its own; only a statement of more tokens than a
+  // module mostly has makes it grow past what is kept.
+  thread_local std::vector<Token> tokens;
+  struct ReleaseHuge {
+    ~ReleaseHuge() {
+      if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
+    }
+  } release;
+  tokens.clear();
   Lexer lexer(source, text_start(source));
   Arena arena(kStatementBlock, kStatementBlock, kLargestStatementBlock);
   Parser parser(source, tokens, lexer.error(), arena, depth == ParseDepth::Outline);

@@ -85,9 +85,11 @@ class Parser {
     }
   }
 
-  // Lexes on until `tokens` holds the whole top-level statement at pos_ and a few tokens past it,
-  // or the whole text. Returns whether the lexer has more to give.
-  static bool lex_statement(Lexer& lexer, std::vector<Token>& tokens, size_t from, bool lexing);
+  // Lexes on until `tokens` holds the whole top-level statement at `from` and a few tokens past
+  // it, or the whole text; `top_lines` are the lexer's starts of lines at indentation zero, from
+  // which those before `from` are dropped. Returns whether the lexer has more to give.
+  static bool lex_statement(Lexer& lexer, std::vector<Token>& tokens,
+                            std::vector<size_t>& top_lines, size_t from, bool lexing);
 
   // ---- Errors (parser.cpp) ----
   Failed unexpected(std::string_view expected = {});
