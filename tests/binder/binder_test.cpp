@@ -3,17 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "log/log.h"
 #include "test_support.h"
 
 namespace korvane::binder {
 namespace {
 
 using testing::bind_streamed;
+using testing::capture_stderr;
 using testing::render_symbols;
 using testing::render_wildcards;
 using testing::Snippet;
@@ -409,6 +411,26 @@ TEST(NameRulesTest, PrivateNames) {
                       {"__", false}, {"___", false}, {"__x__", false}, {"x", false},
                       {"x_", false}, {"_é", true}};
   for (const Row& row : rows) EXPECT_EQ(is_private_name(row.name), row.is_private) << row.name;
+}
+
+// A module streamed to the binder may still fail to parse further on, and then it has bound
+// nothing: its wildcard imports are logged only once it is finished.
+TEST(BinderLog, LogsWildcardImportsOnlyWhenFinished) {
+  ::setenv("RUST_LOG", "korvane_indexer::binder=trace", 1);
+  ::setenv("NO_COLOR", "1", 1);
+  log::install_from_environment();
+  Snippet snippet("from m import *\nx = 1\n");
+  Binder binder(FileInfo{});
+  const std::string bound = capture_stderr([&] {
+    binder.begin_module();
+    for (const python::Stmt* stmt : snippet.body()) binder.bind_top_level_statement(*stmt);
+  });
+  std::optional<BinderResult> result;
+  const std::string finished = capture_stderr([&] { result = std::move(binder).finish_module(); });
+  EXPECT_EQ(bound, "");
+  EXPECT_NE(finished.find(" korvane_indexer::binder: Recording wildcard import from m\n"),
+            std::string::npos)
+      << finished;
 }
 
 TEST(ScopeTest, GetOrAddSymbolReturnsTheSameSymbol) {

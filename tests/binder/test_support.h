@@ -2,10 +2,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +42,26 @@ inline BinderResult bind_streamed(const std::string& source, FileInfo info) {
       [&](const python::Stmt& stmt) { binder.bind_top_level_statement(stmt); });
   EXPECT_TRUE(parsed) << "did not parse";
   return std::move(binder).finish_module();
+}
+
+// Runs `fn` with standard error sent to a file and returns what was written there.
+template <class Fn>
+std::string capture_stderr(Fn fn) {
+  char name[] = "/tmp/binder-log-XXXXXX";
+  const int fd = ::mkstemp(name);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  fn();
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(fd);
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  ::unlink(name);
+  return text.str();
 }
 
 // The test of the first statement of `if <condition>: pass`.
