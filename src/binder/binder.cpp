@@ -76,21 +76,24 @@ Symbol& Scope::get_or_add_symbol(std::string_view name) {
 }
 
 void Declarations::push_back(Declaration declaration) {
-  const DeclarationKind kind = declaration.kind;
   if (count_ == 0) {
-    first_ = std::move(declaration);
-  } else if (kind == DeclarationKind::Import && !has_kind(DeclarationKind::Import)) {
+    first_kind_ = declaration.kind;
+    first_is_constant_ = declaration.is_constant;
+    first_is_final_ = declaration.is_final;
+  }
+  if (declaration.kind == DeclarationKind::Import && !has_kind(DeclarationKind::Import)) {
     first_import_alias_ = std::move(declaration.alias_info);
   }
-  kinds_ |= bit(kind);
+  kinds_ |= bit(declaration.kind);
   ++count_;
 }
 
-const AliasInfo* Declarations::first_import_alias() const {
-  if (count_ == 0) return nullptr;
-  if (first_.kind == DeclarationKind::Import)
-    return first_.alias_info ? &*first_.alias_info : nullptr;
-  return first_import_alias_ ? &*first_import_alias_ : nullptr;
+Declaration Declarations::front() const {
+  Declaration first;
+  first.kind = first_kind_;
+  first.is_constant = first_is_constant_;
+  first.is_final = first_is_final_;
+  return first;
 }
 
 Binder::Binder(FileInfo file_info) : file_info_(std::move(file_info)) {}

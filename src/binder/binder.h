@@ -113,23 +113,27 @@ class Declarations {
   bool empty() const { return count_ == 0; }
   // How many were appended.
   std::size_t size() const { return count_; }
-  // The first declaration appended; only when not empty.
-  const Declaration& front() const { return first_; }
+  // The first declaration appended, without its alias (first_import_alias() has it when the first
+  // is an import); only when not empty.
+  Declaration front() const;
   // Whether any declaration is of `kind`.
   bool has_kind(DeclarationKind kind) const { return (kinds_ & bit(kind)) != 0; }
   // Whether any declaration is of a kind other than `kind`.
   bool has_kind_other_than(DeclarationKind kind) const { return (kinds_ & ~bit(kind)) != 0; }
   // The alias of the first import declaration; null when there is none.
-  const AliasInfo* first_import_alias() const;
+  const AliasInfo* first_import_alias() const {
+    return first_import_alias_ ? &*first_import_alias_ : nullptr;
+  }
 
  private:
   static uint32_t bit(DeclarationKind kind) { return uint32_t{1} << static_cast<uint8_t>(kind); }
 
-  Declaration first_;
-  // Only when the first import is not the first declaration (else it is first_'s).
   std::optional<AliasInfo> first_import_alias_;
   uint32_t count_ = 0;
   uint32_t kinds_ = 0;
+  DeclarationKind first_kind_ = DeclarationKind::Variable;
+  bool first_is_constant_ = false;
+  bool first_is_final_ = false;
 };
 
 struct Symbol {

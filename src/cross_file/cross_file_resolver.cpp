@@ -99,8 +99,8 @@ ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderR
   }
   table.symbol_map.reserve(result.module_scope.symbol_map.size());
   for (const auto& [name, symbol] : result.module_scope.symbol_map) {
-    const uint32_t kind = indexer::symbol_kind(name, indexer::first_declaration(symbol),
-                                               indexer::KindRule::kModuleTable);
+    const uint32_t kind =
+        indexer::symbol_kind(name, symbol.declarations, indexer::KindRule::kModuleTable);
     if (symbol.declarations.has_kind(DeclarationKind::Class)) {
       KLOG_TRACE(kResolverLogTarget, "convert_binder_result: {} is Class, kind={}", name, kind);
     }

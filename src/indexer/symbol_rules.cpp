@@ -70,6 +70,13 @@ uint32_t symbol_kind(std::string_view name, std::span<const binder::Declaration>
   return is_constant_by_name(name, rule) ? kSymbolKindConstant : kSymbolKindVariable;
 }
 
+uint32_t symbol_kind(std::string_view name, const binder::Declarations& declarations,
+                     KindRule rule) {
+  if (declarations.empty()) return symbol_kind(name, std::span<const binder::Declaration>(), rule);
+  const binder::Declaration first = declarations.front();
+  return symbol_kind(name, std::span(&first, 1), rule);
+}
+
 uint32_t visibility_flags(const FileToIndex& file, uint32_t flags) {
   const uint32_t listed = (flags & SymbolFlags::kInDunderAll) != 0 ? kVisibilityInDunderAll : 0;
   if (!is_restricted(file) && file.include_all_symbols) return kVisibilityPublic | listed;
@@ -94,11 +101,6 @@ bool admits_star_imported(const FileToIndex& file, std::string_view name,
   return file.is_py_typed;
 }
 
-std::span<const binder::Declaration> first_declaration(const binder::Symbol& symbol) {
-  if (symbol.declarations.empty()) return {};
-  return {&symbol.declarations.front(), 1};
-}
-
 const binder::AliasInfo* first_alias_info(const binder::Symbol& symbol) {
   return symbol.declarations.first_import_alias();
 }
@@ -110,7 +112,7 @@ std::optional<IndexedSymbol> convert_declared_symbol(std::string_view name,
   IndexedSymbol out;
   out.name = std::string(name);
   out.visibility_flags = visibility_flags(file, symbol.flags);
-  out.kind = symbol_kind(name, first_declaration(symbol), KindRule::kExported);
+  out.kind = symbol_kind(name, symbol.declarations, KindRule::kExported);
   if (const binder::AliasInfo* alias = first_alias_info(symbol)) {
     out.alias = SymbolAlias{alias->imported_name.value_or(std::string()), alias->module_name,
                             kSymbolKindVariable};

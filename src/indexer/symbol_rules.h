@@ -43,6 +43,10 @@ enum class KindRule : uint8_t { kExported, kModuleTable };
 uint32_t symbol_kind(std::string_view name, std::span<const binder::Declaration> declarations,
                      KindRule rule);
 
+// The same for a symbol's declarations, of which the first decides.
+uint32_t symbol_kind(std::string_view name, const binder::Declarations& declarations,
+                     KindRule rule);
+
 // bit 0: public, bit 1: listed in `__all__`. Asking a plain file for all symbols makes every
 // name public; otherwise a hidden name is not.
 uint32_t visibility_flags(const FileToIndex& file, uint32_t flags);
@@ -61,9 +65,6 @@ bool admits(const FileToIndex& file, uint32_t flags, Binding binding);
 // and without one only a py.typed file keeps them.
 bool admits_star_imported(const FileToIndex& file, std::string_view name,
                           const std::optional<binder::NameSet>& dunder_all);
-
-// The symbol's first declaration, the one that decides its kind; empty when it has none.
-std::span<const binder::Declaration> first_declaration(const binder::Symbol& symbol);
 
 // The alias information of the symbol's first import declaration.
 const binder::AliasInfo* first_alias_info(const binder::Symbol& symbol);

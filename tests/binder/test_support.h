@@ -108,15 +108,15 @@ inline std::string render_declaration(const Declaration& d) {
 // then, when there are several, their count and kinds: "var,import(m:y) x3 {var,import}".
 inline std::string render_declarations(const Declarations& declarations) {
   if (declarations.empty()) return {};
-  const Declaration& first = declarations.front();
+  Declaration first = declarations.front();
+  const AliasInfo* alias = declarations.first_import_alias();
+  if (first.kind == DeclarationKind::Import && alias != nullptr) first.alias_info = *alias;
   std::string out = render_declaration(first);
-  if (first.kind != DeclarationKind::Import) {
-    if (const AliasInfo* alias = declarations.first_import_alias()) {
-      Declaration import;
-      import.kind = DeclarationKind::Import;
-      import.alias_info = *alias;
-      out += ',' + render_declaration(import);
-    }
+  if (first.kind != DeclarationKind::Import && alias != nullptr) {
+    Declaration import;
+    import.kind = DeclarationKind::Import;
+    import.alias_info = *alias;
+    out += ',' + render_declaration(import);
   }
   if (declarations.size() < 2) return out;
   out += " x" + std::to_string(declarations.size()) + " {";
