@@ -253,13 +253,21 @@ Result<void, ParseError> parse_module_statements(std::string_view source, ParseD
                                                  const StatementVisitor& visit) {
   if (auto error = check_text(source)) return Unexpected(std::move(*error));
   // Kept by the thread as parse_module keeps its own; only a statement of more tokens than a
-  // module mostly has makes it grow past what is kept.
-  thread_local std::vector<Token> tokens;
-  struct ReleaseHuge {
-    ~ReleaseHuge() {
-      if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
+  // module mostly has makes it grow past what is kept. A visitor may parse another module in
+  // turn: that one gets an array of its own.
+  thread_local std::vector<Token> kept;
+  thread_local bool kept_in_use = false;
+  std::vector<Token> own;
+  struct Keep {
+    bool outermost = !kept_in_use;
+    Keep() { kept_in_use = true; }
+    ~Keep() {
+      if (!outermost) return;
+      kept_in_use = false;
+      if (kept.capacity() > kKeptTokens) std::vector<Token>().swap(kept);
     }
-  } release;
+  } keep;
+  std::vector<Token>& tokens = keep.outermost ? kept : own;
   tokens.clear();
   Lexer lexer(source, text_start(source));
   Arena arena(kStatementBlock, kStatementBlock, kLargestStatementBlock);

@@ -474,6 +474,24 @@ TEST(ParserStatements, VisitsWhatTheWholeParseBuilds) {
   }
 }
 
+// A visitor may parse another module while it reads a statement; neither parse disturbs the other.
+TEST(ParserStatements, NestsInsideAVisitor) {
+  const std::string outer = "a = 1\nb = [2,\n 3]\nif c:\n    d = 4\nelse:\n    e = 5\n";
+  const std::string inner = "x = (1,\n     2)\ny = 3\n";
+  std::string got, inner_got;
+  auto streamed = parse_module_statements(outer, ParseDepth::Full, [&](const Stmt& stmt) {
+    inner_got.clear();
+    auto nested = parse_module_statements(
+        inner, ParseDepth::Full, [&](const Stmt& nested_stmt) { inner_got += dump(&nested_stmt); });
+    EXPECT_TRUE(nested);
+    EXPECT_EQ(inner_got,
+              dump(parse_module(inner)->body()[0]) + dump(parse_module(inner)->body()[1]));
+    got += render(stmt, ParseDepth::Full);
+  });
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(got, dump_statements(outer, ParseDepth::Full));
+}
+
 // A statement's tree goes once it has been read: the next one is built in the same memory.
 TEST(ParserStatements, ReusesTheMemoryOfStatementsItHasRead) {
   std::string source;
