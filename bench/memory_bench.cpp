@@ -13,6 +13,8 @@
 //                file asked for all symbols, search paths with typeshed's stdlib and the
 //                dist-packages that hold mypy.
 //   stdlib313    CPython 3.13's standard library with its tests (pyenv's 3.13.0), same flags.
+//   dense        one generated file of --dense-mib MiB (default 32) of `x=1` lines, plain mode
+//                only: the peak RSS against the file's size, for a file of millions of statements.
 // Modes: plain and cross-file, each sequential and parallel (RAYON_NUM_THREADS sizes the pool).
 // Files carry no mtime and size, so what stays after the reply is the server's own; with
 // --cache-keys they do, as the extension sends them, and the result cache keeps every result.
@@ -61,6 +63,8 @@ constexpr double kTargetPeakRatio = 4.0;
 constexpr double kTargetAfterMiB = 32.0;
 constexpr std::size_t kQuickFiles = 300;
 constexpr double kTargetPingRatio = 1.5;
+constexpr double kTargetDenseRatio = 16.0;
+constexpr int kQuickDenseMiB = 2;
 
 struct Options {
   std::string binary = KORVANE_BINARY_PATH;
@@ -71,6 +75,7 @@ struct Options {
   bool run_peer = true;
   bool cache_keys = false;           // mtime and size, so the result cache keeps every result
   std::vector<std::string> corpora;  // empty: all
+  int dense_mib = 32;
 };
 
 struct CorpusFile {
@@ -456,6 +461,36 @@ void report_ping_after_session(const Options& options, const Corpus& corpus) {
       kTargetPingRatio, ratio <= kTargetPingRatio ? "met" : "NOT met");
 }
 
+// A file of `mib` MiB of module-level `x=1` lines: one name bound millions of times, the most
+// statements per byte a plain module has. Plain mode, sequential: one file gets one thread anyway.
+void report_dense(const Options& options) {
+  const fs::path path =
+      fs::temp_directory_path() / fmt::format("memory_bench_dense_{}.py", ::getpid());
+  const uint64_t bytes = static_cast<uint64_t>(options.dense_mib) << 20;
+  {
+    const std::string line = "x=1\n";
+    std::string chunk;
+    for (std::size_t i = 0; i < (std::size_t{1} << 20) / line.size(); ++i) chunk += line;
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < options.dense_mib; ++i) out << chunk;
+  }
+  Corpus corpus{"dense", {{path.string(), false, bytes, 0}}, bytes, "{}"};
+  const std::string files = files_json(corpus, false);
+  const Measure m = run_mode(options, corpus, files, /*parallel=*/false, /*cross_file=*/false);
+  fs::remove(path);
+  const double file_mib = static_cast<double>(options.dense_mib);
+  const double ratio = mib(m.peak_kb) / file_mib;
+  fmt::print("dense: one file of {} MiB of `x=1` lines, plain mode\n", options.dense_mib);
+  fmt::print("| elapsedMs | MB/s | peak RSS | peak over idle | errors |\n|---|---|---|---|---|\n");
+  fmt::print(
+      "| {} | {:.1f} | {:.0f} MiB ({:.1f}x) | {:.1f}x | {} |\n", m.elapsed_ms,
+      static_cast<double>(bytes) / 1e3 / static_cast<double>(std::max<uint64_t>(m.elapsed_ms, 1)),
+      mib(m.peak_kb), ratio, mib(m.peak_kb - std::min(m.peak_kb, m.idle_kb)) / file_mib, m.errors);
+  fmt::print("target (peak RSS <= {}x the file): {}{}\n\n", kTargetDenseRatio,
+             ratio <= kTargetDenseRatio ? "met" : "NOT met",
+             options.quick ? " (a quick run's file is too small for the ratio)" : "");
+}
+
 Options parse_options(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -474,17 +509,21 @@ Options parse_options(int argc, char** argv) {
       o.run_peer = false;
     } else if (arg == "--quick") {
       o.quick = true;
+    } else if (arg == "--dense-mib" && i + 1 < argc) {
+      o.dense_mib = std::max(1, std::atoi(argv[++i]));
     } else {
       fmt::print(stderr,
                  "usage: memory_bench [--binary PATH] [--python PATH] [--repeat N] "
-                 "[--corpus environment|stdlib313]... [--no-peer] [--cache-keys] [--quick]\n");
+                 "[--corpus environment|stdlib313|dense]... [--dense-mib N] [--no-peer] "
+                 "[--cache-keys] [--quick]\n");
       std::exit(2);
     }
   }
   if (o.quick) {
     o.repeat = 1;
     o.run_peer = false;
-    if (o.corpora.empty()) o.corpora.emplace_back("environment");
+    o.dense_mib = std::min(o.dense_mib, kQuickDenseMiB);
+    if (o.corpora.empty()) o.corpora = {"environment", "dense"};
   }
   return o;
 }
@@ -521,6 +560,10 @@ int main(int argc, char** argv) {
     }
     report(options, *corpus);
     if (!ran) report_ping_after_session(options, *corpus);
+    ran = true;
+  }
+  if (wanted(options, "dense")) {
+    report_dense(options);
     ran = true;
   }
   return ran ? 0 : 1;
