@@ -1,8 +1,9 @@
 // JSON text as a client sends it: the generic reader and the request envelope.
 //
-// Invariants: every error carries its line and column; whatever the reader accepts is written
-// back as UTF-8 text that reads as the same value and writes back unchanged; an accepted request
-// yields a response that is itself valid JSON.
+// Invariants: every error carries its line and column; checking a value without building it
+// accepts and refuses what building accepts and refuses, with the same error; whatever the reader
+// accepts is written back as UTF-8 text that reads as the same value and writes back unchanged;
+// an accepted request yields a response that is itself valid JSON.
 #include <string>
 
 #include "fuzz_support.h"
@@ -17,7 +18,13 @@ namespace {
 
 void check_value_round_trip(std::string_view text) {
   auto value = json::parse(text);
+  json::Cursor checker(text);
+  auto checked = checker.check_value(0);
+  const Result<void> check_end =
+      checked ? checker.end_of_text() : Result<void>(Unexpected(checked.error()));
+  FUZZ_CHECK(check_end.has_value() == value.has_value(), "checking and parsing disagree");
   if (!value) {
+    FUZZ_CHECK(check_end.error() == value.error(), "checking and parsing report other errors");
     FUZZ_CHECK(fuzz::ends_with_position(value.error()), "reader error without position");
     return;
   }
@@ -37,8 +44,8 @@ void check_envelope(std::string_view text) {
     return;
   }
   // The dispatcher echoes the id and may put the params back into a result.
-  const std::string response = protocol::write_response(
-      protocol::JsonRpcResponse::success(request->id, json::Encoded{json::write(request->params)}));
+  const std::string response = protocol::write_response(protocol::JsonRpcResponse::success(
+      request->id, json::Encoded{json::write(json::build(request->params))}));
   auto parsed = json::parse(response);
   FUZZ_CHECK(parsed.has_value(), "response is not JSON");
   const json::Value* version = parsed->find("jsonrpc");

@@ -1,8 +1,10 @@
 // korvane-indexer: a JSON-RPC 2.0 server on standard input and output that indexes Python
 // sources and stubs into the symbols each module exports.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "protocol/lifecycle.h"
 #include "server/server.h"
 #include "server/transport.h"
+#include "util/os_error.h"
 
 namespace {
 
@@ -66,6 +69,22 @@ void write_stdout(std::string_view text) {
   std::fflush(stdout);  // a failed flush changes nothing about the exit status
 }
 
+// A parent's soft open-file limit is often far below the hard one, and deep package walks and
+// large batches want descriptors; only the hard limit is a real ceiling.
+void raise_open_file_limit() {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  const rlim_t soft = limit.rlim_cur;
+  limit.rlim_cur = limit.rlim_max;
+  if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    const int error = errno;
+    KLOG_DEBUG(kTarget, "Could not raise the soft limit of open files from {} to {}: {}", soft,
+               limit.rlim_max, korvane::os_error_text(error));
+    return;
+  }
+  KLOG_DEBUG(kTarget, "Raised the soft limit of open files from {} to {}", soft, limit.rlim_max);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +104,7 @@ int main(int argc, char** argv) {
   korvane::log::install_from_environment();
   KLOG_INFO(kTarget, "Starting korvane-indexer v{} (protocol v{})",
             korvane::protocol::kServerVersion, korvane::protocol::kProtocolVersion);
+  raise_open_file_limit();
 
   auto server = std::make_unique<korvane::server::Server>();
   korvane::server::Transport transport(STDIN_FILENO, STDOUT_FILENO);

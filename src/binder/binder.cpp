@@ -75,25 +75,58 @@ Symbol& Scope::get_or_add_symbol(std::string_view name) {
   return symbol_map.try_emplace(name).first->second;
 }
 
+void Declarations::push_back(Declaration declaration) {
+  if (count_ == 0) {
+    first_kind_ = declaration.kind;
+    first_is_constant_ = declaration.is_constant;
+    first_is_final_ = declaration.is_final;
+  }
+  if (declaration.kind == DeclarationKind::Import && !has_kind(DeclarationKind::Import)) {
+    first_import_alias_ = std::move(declaration.alias_info);
+  }
+  kinds_ |= bit(declaration.kind);
+  ++count_;
+}
+
+Declaration Declarations::front() const {
+  Declaration first;
+  first.kind = first_kind_;
+  first.is_constant = first_is_constant_;
+  first.is_final = first_is_final_;
+  return first;
+}
+
 Binder::Binder(FileInfo file_info) : file_info_(std::move(file_info)) {}
 
 BinderResult Binder::bind_module(python::StmtList body) && {
-  scopes_.push_back(
-      Scope{{}, file_info_.module_name == "builtins" ? ScopeKind::Builtins : ScopeKind::Module});
+  begin_module();
   // Roughly one name per top-level statement; saves the rehashes of growing from empty.
   scopes_.back().symbol_map.reserve(body.size());
+  for (const Stmt* stmt : body) bind_top_level_statement(*stmt);
+  return std::move(*this).finish_module();
+}
 
-  // `__all__` is settled before binding so that the flags below see its final contents, and
-  // removals win over additions wherever they stand.
-  NameSet names;
-  std::vector<std::string_view> removals;
-  for (const Stmt* stmt : body) extract_dunder_all_from_stmt(*stmt, names, removals);
-  for (std::string_view removed : removals) {
-    if (auto it = names.find(removed); it != names.end()) names.erase(it);
+void Binder::begin_module() {
+  scopes_.push_back(
+      Scope{{}, file_info_.module_name == "builtins" ? ScopeKind::Builtins : ScopeKind::Module});
+}
+
+void Binder::bind_top_level_statement(const Stmt& stmt) {
+  // Binding never reads `__all__`: its flags are settled at the end, so reading its operations
+  // statement by statement gives what reading them all first would.
+  removals_buffer_.clear();
+  extract_dunder_all_from_stmt(stmt, dunder_all_names_, removals_buffer_);
+  for (std::string_view removed : removals_buffer_) dunder_all_removals_.emplace_back(removed);
+  bind_statement(stmt);
+}
+
+BinderResult Binder::finish_module() && {
+  for (const std::string& removed : dunder_all_removals_) {
+    if (auto it = dunder_all_names_.find(removed); it != dunder_all_names_.end()) {
+      dunder_all_names_.erase(it);
+    }
   }
-  if (!names.empty() || dunder_all_dynamic_) dunder_all_ = std::move(names);
-
-  bind_statements(body);
+  if (!dunder_all_names_.empty() || dunder_all_dynamic_) dunder_all_ = std::move(dunder_all_names_);
 
   Scope& scope = current_scope();
   const bool has_names = dunder_all_ && !dunder_all_->empty();
@@ -106,10 +139,16 @@ BinderResult Binder::bind_module(python::StmtList body) && {
   }
   const uint32_t hidden_flag =
       file_info_.is_stub ? SymbolFlags::kHidden : SymbolFlags::kPyTypedHidden;
-  for (std::string_view candidate : hidden_candidates_) {
+  for (const std::string& candidate : hidden_candidates_) {
     auto it = scope.symbol_map.find(candidate);
     if (it == scope.symbol_map.end()) continue;
     if (!has_names || !dunder_all_->contains(candidate)) it->second.flags |= hidden_flag;
+  }
+
+  // Logged only now: a module streamed to the binder may still turn out not to parse, and then
+  // it has bound nothing.
+  for (const WildcardImport& wildcard : wildcard_imports_) {
+    KLOG_TRACE(kLogTarget, "Recording wildcard import from {}", wildcard.module_name);
   }
 
   if (scopes_.empty()) internal_error("No scope to pop");
@@ -272,7 +311,7 @@ void Binder::bind_pattern(const python::Pattern& pattern) {
 
 StaticBool Binder::evaluate_test(const Expr& test) const {
   return static_expressions::evaluate_static_bool_expression(test, file_info_.python_version,
-                                                             sys_alias_);
+                                                             sys_alias());
 }
 
 void Binder::bind_if(const python::If& stmt) {
@@ -321,7 +360,7 @@ void Binder::bind_import(const python::Import& stmt) {
     const bool has_alias = !alias->asname.empty();
     const std::string_view bound =
         has_alias ? alias->asname : alias->name.substr(0, alias->name.find('.'));
-    if (has_alias && alias->name == "sys") sys_alias_ = alias->asname;
+    if (has_alias && alias->name == "sys") sys_alias_.emplace(alias->asname);
     Declaration declaration = declaration_of(DeclarationKind::Import);
     declaration.alias_info.emplace(AliasInfo{std::string(alias->name), std::nullopt});
     declare(bound, std::move(declaration));
@@ -351,11 +390,11 @@ void Binder::bind_import_from(const python::ImportFrom& stmt) {
 
 void Binder::track_potential_hidden_symbol(std::string_view name) {
   current_scope();  // Both scope kinds are module scopes; only an empty stack is an error.
-  if (file_info_.is_stub || file_info_.is_py_typed) hidden_candidates_.insert(name);
+  if (!(file_info_.is_stub || file_info_.is_py_typed)) return;
+  if (!hidden_candidates_.contains(name)) hidden_candidates_.emplace(name);
 }
 
 void Binder::bind_wildcard_import(std::string_view module_name) {
-  KLOG_TRACE(kLogTarget, "Recording wildcard import from {}", module_name);
   wildcard_imports_.push_back(WildcardImport{std::string(module_name)});
 }
 

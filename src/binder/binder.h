@@ -11,6 +11,7 @@
 // the final export list wherever it stands in the source.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -104,10 +105,42 @@ struct Declaration {
   DeclarationKind kind = DeclarationKind::Variable;
 };
 
+// What readers ask of a name's declarations: the first one (it decides the symbol's kind), the
+// first import's alias, which kinds occur, and how many there are. Only that is kept, so a name
+// bound four million times costs what a name bound once does.
+class Declarations {
+ public:
+  // Appends a declaration (binding order).
+  void push_back(Declaration declaration);
+  bool empty() const { return count_ == 0; }
+  // How many were appended.
+  std::size_t size() const { return count_; }
+  // The first declaration appended, without its alias (first_import_alias() has it when the first
+  // is an import); only when not empty.
+  Declaration front() const;
+  // Whether any declaration is of `kind`.
+  bool has_kind(DeclarationKind kind) const { return (kinds_ & bit(kind)) != 0; }
+  // Whether any declaration is of a kind other than `kind`.
+  bool has_kind_other_than(DeclarationKind kind) const { return (kinds_ & ~bit(kind)) != 0; }
+  // The alias of the first import declaration; null when there is none.
+  const AliasInfo* first_import_alias() const {
+    return first_import_alias_ ? &*first_import_alias_ : nullptr;
+  }
+
+ private:
+  static uint32_t bit(DeclarationKind kind) { return uint32_t{1} << static_cast<uint8_t>(kind); }
+
+  std::optional<AliasInfo> first_import_alias_;
+  uint32_t count_ = 0;
+  uint32_t kinds_ = 0;
+  DeclarationKind first_kind_ = DeclarationKind::Variable;
+  bool first_is_constant_ = false;
+  bool first_is_final_ = false;
+};
+
 struct Symbol {
   // In binding order (source order, pruned branches left out); never empty in a result.
-  // Most names are bound once, so one declaration lives inline.
-  absl::InlinedVector<Declaration, 1> declarations;
+  Declarations declarations;
   uint32_t flags = 0;
 };
 
@@ -141,8 +174,14 @@ struct BinderResult {
 };
 
 // One binding run over one module. Construct it, then consume it with
-// std::move(binder).bind_module(body). Binders share nothing and may run
-// on any thread.
+// std::move(binder).bind_module(body), or statement by statement:
+//
+//   Binder binder(info);
+//   binder.begin_module();
+//   for (each top-level statement, in source order) binder.bind_top_level_statement(stmt);
+//   BinderResult result = std::move(binder).finish_module();
+//
+// Both give the same result. Binders share nothing and may run on any thread.
 class Binder {
  public:
   explicit Binder(FileInfo file_info);
@@ -150,6 +189,14 @@ class Binder {
   // Binds every top-level statement; never fails on a parsed module. The statements must
   // outlive the call (names are copied into the result).
   BinderResult bind_module(python::StmtList body) &&;
+
+  // Opens the module scope for bind_top_level_statement.
+  void begin_module();
+  // Reads the statement's `__all__` operations and binds it. Whatever is kept of it is copied,
+  // so its tree may be freed as soon as the call returns.
+  void bind_top_level_statement(const python::Stmt& stmt);
+  // Settles `__all__` and the flags it decides; the result of the statements bound so far.
+  BinderResult finish_module() &&;
 
   // Reads the `__all__` operations of one statement (and of nested if/try bodies): adds
   // literal names to `names`, queues `__all__.remove(...)` values in `removals`, and marks
@@ -178,7 +225,9 @@ class Binder {
 
   const FileInfo& file_info() const { return file_info_; }
   bool dunder_all_dynamic() const { return dunder_all_dynamic_; }
-  std::optional<std::string_view> sys_alias() const { return sys_alias_; }
+  std::optional<std::string_view> sys_alias() const {
+    return sys_alias_ ? std::optional<std::string_view>(*sys_alias_) : std::nullopt;
+  }
   const std::vector<WildcardImport>& wildcard_imports() const { return wildcard_imports_; }
 
  private:
@@ -197,15 +246,21 @@ class Binder {
   FileInfo file_info_;
   std::vector<Scope> scopes_;
   std::optional<NameSet> dunder_all_;
-  // Views into the module being bound; read only before bind_module returns.
-  GrowthSafe<absl::flat_hash_set<std::string_view, NameHash, NameEq>> hidden_candidates_;
+  // `__all__` names read so far and the `__all__.remove(...)` values, applied at the end so that
+  // removals win over additions wherever they stand.
+  NameSet dunder_all_names_;
+  std::vector<std::string> dunder_all_removals_;
+  // Import-bound names of a stub or `py.typed` file that may have to be hidden.
+  NameSet hidden_candidates_;
   std::vector<WildcardImport> wildcard_imports_;
-  // The alias of the last `import sys as X` bound so far; a view into the module.
-  std::optional<std::string_view> sys_alias_;
+  // The alias of the last `import sys as X` bound so far.
+  std::optional<std::string> sys_alias_;
   bool dunder_all_dynamic_ = false;
-  // Reused buffers: one module text per `from` import and the names of one `__all__` form.
+  // Reused buffers: one module text per `from` import, the names of one `__all__` form and the
+  // removals of one statement.
   std::string module_text_;
   std::vector<std::string_view> names_buffer_;
+  std::vector<std::string_view> removals_buffer_;
 };
 
 // A name of two or more characters that starts with "_" and is not a dunder (`_x`, `__x`, `_x__`).

@@ -12,7 +12,6 @@
 #include "indexer/symbol_rules.h"
 #include "log/log.h"
 #include "util/growth_safe_table.h"
-#include "util/memory_release.h"
 #include "util/profiling.h"
 
 namespace korvane::cross_file {
@@ -103,18 +102,16 @@ FileIndexResult index_file(const indexer::Indexer& indexer, const FileToIndex& f
 }
 
 std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,
-                                         std::span<const FileToIndex> files, bool parallel) {
+                                         std::span<const FileToIndex> files, bool parallel,
+                                         MemoryFreed on_freed) {
   profiling::TimingGuard total("index_files_cross_file");
   KLOG_DEBUG(kLogTarget, "Starting cross-file indexing for {} files", files.size());
   indexer::log_batch_summary(files);
 
-  auto parse_cache = std::make_shared<ParseCache>();
+  auto parse_cache = std::make_shared<ParseCache>(on_freed);
   const Clock::time_point build_start = Clock::now();
   std::unique_ptr<CrossFileResolver> resolver =
       build_resolver(indexer, files, parallel, parse_cache);
-  // What the table builds freed on the pool's threads is of no use to the pass below, which
-  // allocates on this thread.
-  release_free_memory();
   const Clock::duration build_elapsed = Clock::now() - build_start;
   profiling::record_timing("cross_file_build", build_elapsed);
   KLOG_DEBUG(kLogTarget, "Built cross-file resolver with {} modules in {} (parse cache size: {})",
@@ -123,26 +120,23 @@ std::vector<FileIndexResult> index_batch(const indexer::Indexer& indexer,
   const Clock::time_point pass_start = Clock::now();
   std::vector<FileIndexResult> results;
   results.reserve(files.size());
-  // A file's parse serves nothing after its own indexing unless its path (or one sharing its
-  // cache key) comes again, so it is dropped then: the batch's texts and trees are not all held
-  // until the end, and no file is read twice.
-  std::vector<std::string> keys;
-  keys.reserve(files.size());
+  // A file's parse serves nothing after its own indexing unless its path comes again, so it is
+  // dropped then: the batch's texts and trees are not all held until the end, and no file is
+  // read twice.
   GrowthSafe<absl::flat_hash_map<std::string_view, std::size_t>> last_use;
-  for (const FileToIndex& file : files) keys.push_back(ParseCache::key_of(file.path));
-  for (std::size_t i = 0; i < files.size(); ++i) last_use[keys[i]] = i;
+  for (std::size_t i = 0; i < files.size(); ++i) last_use[files[i].path] = i;
   for (std::size_t i = 0; i < files.size(); ++i) {
     results.push_back(index_file(indexer, files[i], *resolver, *parse_cache));
-    if (last_use[keys[i]] == i) parse_cache->release(files[i].path);
+    if (last_use[files[i].path] == i) parse_cache->release(files[i].path);
   }
   const Clock::duration pass_elapsed = Clock::now() - pass_start;
   profiling::record_timing("cross_file_index", pass_elapsed);
   KLOG_DEBUG(kLogTarget, "Cross-file indexing completed in {}", format_duration(pass_elapsed));
-  // The request's tables and parses go, and their memory back to the system, before the reply
-  // is built: it would otherwise come on top of them.
+  // The request's tables and parses go before the reply is built, which would otherwise come on
+  // top of them.
   resolver.reset();
   parse_cache.reset();
-  release_free_memory();
+  if (on_freed) on_freed(0);
   return results;
 }
 

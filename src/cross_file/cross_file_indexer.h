@@ -19,10 +19,13 @@
 namespace korvane::cross_file {
 
 // One result per file in batch order. Builds a parse cache and a resolver over the Indexer's
-// search paths and Python version that live for this call only.
+// search paths and Python version that live for this call only. `on_freed` hears where the
+// batch drops parses, and once more when its tables and parses are gone: a parallel batch's
+// parses were made on the pool's threads, and what they leave free there is of no use to the
+// rest of the batch, which allocates on the calling thread.
 std::vector<indexer::FileIndexResult> index_batch(const indexer::Indexer& indexer,
                                                   std::span<const indexer::FileToIndex> files,
-                                                  bool parallel);
+                                                  bool parallel, MemoryFreed on_freed = {});
 
 // One file of a batch, parsed through the request's cache. Grows the resolver's tables and
 // memo, so it runs on one thread. A file that runs out of memory, in its own parse or in an

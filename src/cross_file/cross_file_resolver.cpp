@@ -109,11 +109,8 @@ ModuleSymbolTable CrossFileResolver::convert_binder_result(const binder::BinderR
   for (const auto& [name, symbol] : result.module_scope.symbol_map) {
     const uint32_t kind =
         indexer::symbol_kind(name, symbol.declarations, indexer::KindRule::kModuleTable);
-    for (const binder::Declaration& declaration : symbol.declarations) {
-      if (declaration.kind == DeclarationKind::Class) {
-        KLOG_TRACE(kResolverLogTarget, "convert_binder_result: {} is Class, kind={}", name, kind);
-        break;
-      }
+    if (symbol.declarations.has_kind(DeclarationKind::Class)) {
+      KLOG_TRACE(kResolverLogTarget, "convert_binder_result: {} is Class, kind={}", name, kind);
     }
     table.symbol_map.emplace(name, ModuleSymbolEntry{alias_of(symbol), kind, symbol.flags});
   }

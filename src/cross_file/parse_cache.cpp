@@ -3,13 +3,9 @@
 #include <utility>
 
 #include "util/file_text.h"
-#include "util/memory_release.h"
-#include "util/unicode_text.h"
 
 namespace korvane::cross_file {
 namespace {
-
-constexpr std::size_t kGiveBackEvery = std::size_t{1} << 20;
 
 // Owns the text and its tree together, so a handle to the tree alone still keeps the text.
 struct ParsedFile {
@@ -32,56 +28,40 @@ std::optional<CachedParse> read_and_parse(std::string_view path) {
 
 }  // namespace
 
-std::string ParseCache::key_of(std::string_view path) {
-  std::string slashed(path);
-  for (char& ch : slashed) {
-    if (ch == '\\') ch = '/';
-  }
-  return unicode_lowercase(slashed);
-}
-
 std::optional<CachedParse> ParseCache::get_or_parse(std::string_view path) {
-  std::string key = key_of(path);
-  std::string read_from(path);
+  std::string key(path);
   {
     std::lock_guard lock(mutex_);
-    if (auto hit = entries_.find(key); hit != entries_.end()) {
-      if (hit->second.parse.module) return hit->second.parse;
-      read_from = hit->second.read_from;
-    }
+    if (auto hit = entries_.find(key); hit != entries_.end()) return hit->second;
   }
-  std::optional<CachedParse> parse = read_and_parse(read_from);
+  std::optional<CachedParse> parse = read_and_parse(path);
   if (!parse) return std::nullopt;
   {
     // Two threads that missed together both parse; the later insert wins, both results are valid.
     std::lock_guard lock(mutex_);
-    entries_.insert_or_assign(std::move(key), Entry{*parse, std::move(read_from)});
+    entries_.insert_or_assign(std::move(key), *parse);
   }
   return parse;
 }
 
 void ParseCache::release(std::string_view path) {
-  const std::string key = key_of(path);
   CachedParse dropped;
-  bool give_back = false;
   {
     std::lock_guard lock(mutex_);
-    auto hit = entries_.find(key);
-    if (hit == entries_.end() || !hit->second.parse.module) return;
-    dropped = std::exchange(hit->second.parse, CachedParse{});
-    released_bytes_ += dropped.source->size() + dropped.module->arena_bytes();
-    give_back = released_bytes_ >= kGiveBackEvery;
-    if (give_back) released_bytes_ = 0;
+    auto hit = entries_.find(std::string(path));
+    if (hit == entries_.end()) return;
+    dropped = std::move(hit->second);
+    entries_.erase(hit);
   }
+  // The text and tree are freed here, outside the lock, unless a reader still holds them.
+  const std::size_t bytes = dropped.source->size() + dropped.module->arena_bytes();
   dropped = CachedParse{};
-  if (give_back) release_free_memory();
+  if (on_freed_) on_freed_(bytes);
 }
 
 std::size_t ParseCache::size() const {
   std::lock_guard lock(mutex_);
-  std::size_t live = 0;
-  for (const auto& [key, entry] : entries_) live += entry.parse.module ? 1 : 0;
-  return live;
+  return entries_.size();
 }
 
 }  // namespace korvane::cross_file

@@ -15,11 +15,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <absl/container/flat_hash_map.h>
 
 #include "python/parser.h"
 #include "util/growth_safe_table.h"
+#include "util/memory_release.h"
 
 namespace korvane::cross_file {
 
@@ -32,7 +34,8 @@ struct CachedParse {
 
 class ParseCache {
  public:
-  ParseCache() = default;
+  // `on_freed` hears of every parse dropped by release(), with its size, on the releasing thread.
+  explicit ParseCache(MemoryFreed on_freed = {}) : on_freed_(std::move(on_freed)) {}
   ParseCache(const ParseCache&) = delete;
   ParseCache& operator=(const ParseCache&) = delete;
 
@@ -41,28 +44,19 @@ class ParseCache {
   std::optional<CachedParse> get_or_parse(std::string_view path);
 
   // Drops the parse of `path` from the cache once no reader of the request needs it again, so
-  // a batch holds only the texts and trees still to come. Should a path with the same key be
-  // asked for after all, the file first read for that key is read and parsed again: the answer
-  // stays what the dropped entry held. Every megabyte or so dropped, the freed memory goes back
-  // to the system: parses made on worker threads leave it where the releasing thread's own
-  // allocations would never reuse it.
+  // a batch holds only the texts and trees still to come. Asked for after all, the file is read
+  // and parsed again.
   void release(std::string_view path);
 
   // Entries holding a parse.
   std::size_t size() const;
 
-  // Entries are shared by paths that differ only in letter case or in "\" against "/".
-  static std::string key_of(std::string_view path);
-
  private:
-  struct Entry {
-    CachedParse parse;  // empty once released
-    std::string read_from;
-  };
-
+  MemoryFreed on_freed_;
   mutable std::mutex mutex_;
-  GrowthSafe<absl::flat_hash_map<std::string, Entry>> entries_;
-  std::size_t released_bytes_ = 0;  // since the memory was last given back
+  // Keyed by the path text as given: paths that differ in letter case or in "\" against "/"
+  // name different files on the systems this runs on, and each must be answered from its own.
+  GrowthSafe<absl::flat_hash_map<std::string, CachedParse>> entries_;
 };
 
 }  // namespace korvane::cross_file

@@ -216,8 +216,14 @@ std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> f
 
 Result<std::vector<IndexedSymbol>> Indexer::extract_symbols(const FileToIndex& file,
                                                             std::string_view text) const {
+  // Each statement is bound as soon as it is parsed and its tree dropped: a module's tree, many
+  // times the size of its text, never exists whole.
   const auto parse_start = std::chrono::steady_clock::now();
-  auto parsed = python::parse_module(text, python::ParseDepth::Outline);
+  binder::Binder binder(file_info_for(file));
+  binder.begin_module();
+  auto parsed = python::parse_module_statements(
+      text, python::ParseDepth::Outline,
+      [&binder](const python::Stmt& stmt) { binder.bind_top_level_statement(stmt); });
   if (!parsed) {
     std::string rendering = render_parse_error(parsed.error());
     KLOG_WARN(kLogTarget, "Failed to parse file {}: {}", file.path, rendering);
@@ -227,7 +233,7 @@ Result<std::vector<IndexedSymbol>> Indexer::extract_symbols(const FileToIndex& f
 
   binder::BinderResult bound = [&] {
     profiling::TimingGuard bind_timer("bind_module");
-    return binder::Binder(file_info_for(file)).bind_module(parsed->body());
+    return std::move(binder).finish_module();
   }();
   profiling::TimingGuard convert_timer("convert_symbols");
   return convert_symbols(bound.module_scope, file, /*follow=*/nullptr);

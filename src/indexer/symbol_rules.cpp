@@ -25,9 +25,7 @@ bool is_constant_by_name(std::string_view name, KindRule rule) {
 }
 
 bool is_declared(const binder::Symbol& symbol) {
-  return std::any_of(
-      symbol.declarations.begin(), symbol.declarations.end(),
-      [](const binder::Declaration& d) { return d.kind != DeclarationKind::Import; });
+  return symbol.declarations.has_kind_other_than(DeclarationKind::Import);
 }
 
 std::optional<IndexedSymbol> convert_import_only(std::string_view name,
@@ -74,6 +72,13 @@ uint32_t symbol_kind(std::string_view name, std::span<const binder::Declaration>
   return is_constant_by_name(name, rule) ? kSymbolKindConstant : kSymbolKindVariable;
 }
 
+uint32_t symbol_kind(std::string_view name, const binder::Declarations& declarations,
+                     KindRule rule) {
+  if (declarations.empty()) return symbol_kind(name, std::span<const binder::Declaration>(), rule);
+  const binder::Declaration first = declarations.front();
+  return symbol_kind(name, std::span(&first, 1), rule);
+}
+
 uint32_t visibility_flags(const FileToIndex& file, uint32_t flags) {
   const uint32_t listed = (flags & SymbolFlags::kInDunderAll) != 0 ? kVisibilityInDunderAll : 0;
   if (!is_restricted(file) && file.include_all_symbols) return kVisibilityPublic | listed;
@@ -99,12 +104,7 @@ bool admits_star_imported(const FileToIndex& file, std::string_view name,
 }
 
 const binder::AliasInfo* first_alias_info(const binder::Symbol& symbol) {
-  for (const binder::Declaration& declaration : symbol.declarations) {
-    if (declaration.kind == DeclarationKind::Import && declaration.alias_info) {
-      return &*declaration.alias_info;
-    }
-  }
-  return nullptr;
+  return symbol.declarations.first_import_alias();
 }
 
 std::optional<IndexedSymbol> convert_declared_symbol(std::string_view name,

@@ -43,6 +43,10 @@ enum class KindRule : uint8_t { kExported, kModuleTable };
 uint32_t symbol_kind(std::string_view name, std::span<const binder::Declaration> declarations,
                      KindRule rule);
 
+// The same for a symbol's declarations, of which the first decides.
+uint32_t symbol_kind(std::string_view name, const binder::Declarations& declarations,
+                     KindRule rule);
+
 // bit 0: public, bit 1: listed in `__all__`. Asking a plain file for all symbols makes every
 // name public; otherwise a hidden name is not.
 uint32_t visibility_flags(const FileToIndex& file, uint32_t flags);

@@ -1,5 +1,6 @@
 #include "json/reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -14,7 +15,9 @@ namespace {
 bool is_ws(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-void append_utf8(std::string& out, uint32_t cp) {
+void append_utf8(std::string* to, uint32_t cp) {
+  if (to == nullptr) return;
+  std::string& out = *to;
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -32,6 +35,28 @@ void append_utf8(std::string& out, uint32_t cp) {
   }
 }
 
+// What a one-letter escape stands for.
+std::optional<char> simple_escape(char e) {
+  switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+      return e;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 Result<Value> parse(std::string_view text) {
@@ -40,6 +65,13 @@ Result<Value> parse(std::string_view text) {
   if (!v) return v;
   if (auto end = c.end_of_text(); !end) return Unexpected(end.error());
   return v;
+}
+
+Value build(const RawValue& raw) {
+  if (raw.text.empty()) return Value(nullptr);
+  auto v = parse(raw.text);
+  if (!v) std::abort();  // the text was checked when it was read
+  return std::move(*v);
 }
 
 std::optional<char> Cursor::peek() {
@@ -101,6 +133,26 @@ Result<Value> Cursor::parse_scalar(char first) {
     }
     default:
       if (first == '-' || is_digit(first)) return parse_number();
+      return Unexpected(peek_error("expected value"));
+  }
+}
+
+Result<void> Cursor::check_scalar(char first) {
+  switch (first) {
+    case 'n':
+      bump();
+      return expect_ident("ull");
+    case 't':
+      bump();
+      return expect_ident("rue");
+    case 'f':
+      bump();
+      return expect_ident("alse");
+    case '"':
+      bump();
+      return read_string(nullptr);
+    default:
+      if (first == '-' || is_digit(first)) return check_number();
       return Unexpected(peek_error("expected value"));
   }
 }
@@ -222,106 +274,159 @@ std::string Cursor::array_stop_error(std::string_view message) {
   return error(message);
 }
 
+Result<std::string_view> Cursor::check_value(int depth) {
+  peek();  // the value's text starts after the white space before it
+  const std::size_t start = pos_;
+  if (auto r = walk_value(depth); !r) return Unexpected(std::move(r).error());
+  return text_.substr(start, pos_ - start);
+}
+
 Result<void> Cursor::skip_value() {
   skipping_ = true;
-  auto done = skip_value_impl();
+  auto done = walk_value(std::nullopt);
   skipping_ = false;
   return done;
 }
 
-Result<void> Cursor::skip_value_impl() {
-  std::vector<char> open;  // the closing bracket of every container we are inside
-  std::vector<bool> firsts;
+// Iterative, so that neither a skipped value of any depth nor a checked one can exhaust the
+// stack, and with the errors parse_value gives, in the order it finds them.
+Result<void> Cursor::walk_value(std::optional<int> depth) {
+  std::string open;  // the closing bracket of every container we are inside
+  // Whether the innermost container has had no element yet. Every outer one has had one: the
+  // container we are in.
+  bool first = true;
   while (true) {
     auto c = peek();
     if (!c) return Unexpected(peek_error("EOF while parsing a value"));
     if (*c == '[' || *c == '{') {
+      if (depth && *depth + static_cast<int>(open.size()) + 1 >= kMaxDepth) {
+        return Unexpected(peek_error("recursion limit exceeded"));
+      }
       bump();
       open.push_back(*c == '[' ? ']' : '}');
-      firsts.push_back(true);
-    } else if (auto v = parse_scalar(*c); !v) {
-      return Unexpected(v.error());
+      first = true;
+    } else if (auto v = check_scalar(*c); !v) {
+      return v;
     }
     // Close every container that ends here; stop before the next value.
     while (!open.empty()) {
-      bool first = firsts.back();
-      auto more = open.back() == ']' ? next_element(first) : next_key(first);
-      firsts.back() = first;
-      if (!more) return Unexpected(more.error());
+      const bool in_object = open.back() == '}';
+      auto more = in_object ? next_key(first) : next_element(first);
+      if (!more) return Unexpected(std::move(more).error());
       if (*more) {
-        if (open.back() == '}') {
-          if (auto key = parse_string(); !key) return Unexpected(key.error());
-          if (auto colon = member_colon(); !colon) return Unexpected(colon.error());
+        if (in_object) {
+          if (auto key = read_string(nullptr); !key) return key;
+          if (auto colon = member_colon(); !colon) return colon;
         }
         break;
       }
       bump();
       open.pop_back();
-      firsts.pop_back();
+      first = false;
     }
     if (open.empty()) return {};
   }
 }
 
-Result<Value> Cursor::parse_number() {
-  const std::size_t start = pos_;
-  const bool negative = text_[pos_] == '-';
-  if (negative) ++pos_;
+Result<void> Cursor::read_number(NumberForm& n) {
+  n.start = pos_;
+  n.negative = text_[pos_] == '-';
+  if (n.negative) ++pos_;
   if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
   const char lead = text_[pos_++];
   if (!is_digit(lead)) return Unexpected(error("invalid number"));
   if (lead == '0' && pos_ < text_.size() && is_digit(text_[pos_])) {
     return Unexpected(peek_error("invalid number"));
   }
-  uint64_t magnitude = static_cast<uint64_t>(lead - '0');
-  bool overflow = false;
+  const std::size_t lead_at = pos_ - 1;
+  n.magnitude = static_cast<uint64_t>(lead - '0');
+  n.is_float = false;
   while (pos_ < text_.size() && is_digit(text_[pos_])) {
     const auto d = static_cast<uint64_t>(text_[pos_++] - '0');
-    if (magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) overflow = true;
-    magnitude = magnitude * 10 + d;
+    if (n.magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) n.is_float = true;
+    n.magnitude = n.magnitude * 10 + d;
   }
-  bool is_float = overflow;
+  n.integer_digits = pos_ - lead_at;
   if (pos_ < text_.size() && text_[pos_] == '.') {
-    is_float = true;
+    n.is_float = true;
     ++pos_;
     if (pos_ == text_.size()) return Unexpected(peek_error("EOF while parsing a value"));
     if (!is_digit(text_[pos_])) return Unexpected(peek_error("invalid number"));
     while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
   }
   if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-    is_float = true;
+    n.is_float = true;
     ++pos_;
-    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+    bool negative_exponent = false;
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
+      negative_exponent = text_[pos_++] == '-';
+    }
     if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a value"));
     if (!is_digit(text_[pos_++])) return Unexpected(error("invalid number"));
-    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    int64_t exponent = text_[pos_ - 1] - '0';
+    constexpr int64_t kExponentCap = 1'000'000;  // far past any double, and no overflow
+    while (pos_ < text_.size() && is_digit(text_[pos_])) {
+      exponent = std::min<int64_t>(exponent * 10 + (text_[pos_++] - '0'), kExponentCap);
+    }
+    n.exponent = negative_exponent ? -exponent : exponent;
   }
-  if (!is_float) {
-    if (!negative) return Value(Number::u64(magnitude));
-    // "-0" has no signed integer form other than 0 and stays a float, as it was written.
-    if (magnitude == 0) return Value(Number::f64(-0.0));
-    constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
-    if (magnitude < kMinMagnitude) return Value(Number::i64(-static_cast<int64_t>(magnitude)));
-    if (magnitude == kMinMagnitude) return Value(Number::i64(std::numeric_limits<int64_t>::min()));
-  }
-  // A skipped number is only checked for its form: its value is never kept.
-  if (skipping_) return Value(nullptr);
-  const std::string digits(text_.substr(start, pos_ - start));
+  return {};
+}
+
+std::optional<Number> Cursor::integer_value(const NumberForm& n) {
+  if (n.is_float) return std::nullopt;
+  if (!n.negative) return Number::u64(n.magnitude);
+  // "-0" has no signed integer form other than 0 and stays a float, as it was written.
+  if (n.magnitude == 0) return Number::f64(-0.0);
+  constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
+  if (n.magnitude < kMinMagnitude) return Number::i64(-static_cast<int64_t>(n.magnitude));
+  if (n.magnitude == kMinMagnitude) return Number::i64(std::numeric_limits<int64_t>::min());
+  return std::nullopt;
+}
+
+Result<double> Cursor::float_value(const NumberForm& n) const {
+  const std::string digits(text_.substr(n.start, pos_ - n.start));
   const double v = std::strtod(digits.c_str(), nullptr);
   if (std::isinf(v)) return Unexpected(error("number out of range"));
-  return Value(Number::f64(v));
+  return v;
+}
+
+Result<Value> Cursor::parse_number() {
+  NumberForm n;
+  if (auto r = read_number(n); !r) return Unexpected(std::move(r).error());
+  if (auto integer = integer_value(n)) return Value(*integer);
+  auto v = float_value(n);
+  if (!v) return Unexpected(std::move(v).error());
+  return Value(Number::f64(*v));
+}
+
+Result<void> Cursor::check_number() {
+  NumberForm n;
+  if (auto r = read_number(n); !r) return r;
+  // A skipped number is only checked for its form: its value is never kept.
+  if (skipping_ || integer_value(n)) return {};
+  // Below 10^308 any float is finite, so only a number near the top of the range needs the
+  // conversion to tell whether it is out of range.
+  if (static_cast<int64_t>(n.integer_digits) + n.exponent <= 308) return {};
+  if (auto v = float_value(n); !v) return Unexpected(std::move(v).error());
+  return {};
 }
 
 Result<std::string> Cursor::parse_string() {
   std::string out;
+  if (auto r = read_string(&out); !r) return Unexpected(std::move(r).error());
+  return out;
+}
+
+Result<void> Cursor::read_string(std::string* out) {
   std::size_t run = pos_;
   while (true) {
     if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
     const char c = text_[pos_];
     if (c == '"') {
-      out.append(text_.data() + run, pos_ - run);
+      if (out != nullptr) out->append(text_.data() + run, pos_ - run);
       ++pos_;
-      return out;
+      return {};
     }
     if (static_cast<unsigned char>(c) < 0x20) {
       ++pos_;
@@ -331,41 +436,21 @@ Result<std::string> Cursor::parse_string() {
       ++pos_;
       continue;
     }
-    out.append(text_.data() + run, pos_ - run);
+    if (out != nullptr) out->append(text_.data() + run, pos_ - run);
     ++pos_;
-    if (auto r = parse_escape(out); !r) return Unexpected(r.error());
+    if (auto r = parse_escape(out); !r) return r;
     run = pos_;
   }
 }
 
-Result<void> Cursor::parse_escape(std::string& out) {
+Result<void> Cursor::parse_escape(std::string* out) {
   if (pos_ == text_.size()) return Unexpected(error("EOF while parsing a string"));
   const char e = text_[pos_++];
-  switch (e) {
-    case '"':
-    case '\\':
-    case '/':
-      out.push_back(e);
-      return {};
-    case 'b':
-      out.push_back('\b');
-      return {};
-    case 'f':
-      out.push_back('\f');
-      return {};
-    case 'n':
-      out.push_back('\n');
-      return {};
-    case 'r':
-      out.push_back('\r');
-      return {};
-    case 't':
-      out.push_back('\t');
-      return {};
-    case 'u':
-      break;
-    default:
-      return Unexpected(error("invalid escape"));
+  if (e != 'u') {
+    const auto plain = simple_escape(e);
+    if (!plain) return Unexpected(error("invalid escape"));
+    if (out != nullptr) out->push_back(*plain);
+    return {};
   }
   auto high = parse_hex4();
   if (!high) return Unexpected(high.error());

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,18 @@ inline constexpr int kMaxDepth = 128;
 
 // `text` as one JSON value with nothing but white space after it.
 Result<Value> parse(std::string_view text);
+
+// One value that was checked but not built, as a message keeps what only some of its handlers
+// read: a tree of values takes many times the text's size. It views the text it was read
+// from. An empty text stands for a value that was not given.
+struct RawValue {
+  std::string_view text;
+  friend bool operator==(const RawValue&, const RawValue&) = default;
+};
+
+// The tree of a checked value; null for one that was not given. Text that was not checked
+// first by Cursor::check_value is a programming error and aborts when it does not parse.
+Value build(const RawValue& raw);
 
 // The cursor under parse() and under record decoding from text. Every error text it returns
 // carries its position already.
@@ -41,6 +54,9 @@ class Cursor {
 
   // One value; `depth` is the number of arrays and objects around it.
   Result<Value> parse_value(int depth);
+  // Checks one value exactly as parse_value(depth) would, with the same errors at the same
+  // places, but builds nothing: returns the value's text, from its first byte to its last.
+  Result<std::string_view> check_value(int depth);
   // Checks the form of one value of any depth and skips it. Nesting is not limited, and
   // neither the range of its numbers nor the code points of its escapes are checked, as
   // nothing of it is kept.
@@ -70,13 +86,34 @@ class Cursor {
  private:
   std::string at(std::size_t offset, std::string_view message) const;
   Result<Value> parse_scalar(char first);
+  // As parse_scalar, keeping nothing.
+  Result<void> check_scalar(char first);
+  // Walks one value without building it; with `depth`, nesting is limited as parse_value
+  // limits it.
+  Result<void> walk_value(std::optional<int> depth);
+  // The rest of a string, appended to `out` unless it is null.
+  Result<void> read_string(std::string* out);
   Result<Value> parse_array(int depth);
   Result<Value> parse_object(int depth);
+  // A number's text as read_number found it: `magnitude` is its value when no fraction, no
+  // exponent and no more digits than 64 bits hold made it a float. Its magnitude is below
+  // 10^(integer_digits + exponent).
+  struct NumberForm {
+    std::size_t start = 0;
+    bool negative = false;
+    bool is_float = false;
+    uint64_t magnitude = 0;
+    std::size_t integer_digits = 0;
+    int64_t exponent = 0;  // capped far beyond the range of a double
+  };
+  Result<void> read_number(NumberForm& n);
+  static std::optional<Number> integer_value(const NumberForm& n);
+  Result<double> float_value(const NumberForm& n) const;
   Result<Value> parse_number();
+  Result<void> check_number();
   Result<void> expect_ident(std::string_view rest);
   Result<uint32_t> parse_hex4();
-  Result<void> skip_value_impl();
-  Result<void> parse_escape(std::string& out);
+  Result<void> parse_escape(std::string* out);
 
   std::string_view text_;
   std::size_t pos_ = 0;

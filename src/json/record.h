@@ -26,8 +26,9 @@
 // Member types and their "expected" texts: std::string "a string"; bool "a boolean" (null
 // refused); unsigned and signed integers "u8", "u32", "i64", ... (range checked, floats
 // refused); double "f64" (any number); std::vector<T> "a sequence"; std::optional<T> (null
-// gives none, else as T); json::Value (anything); records "struct Name"; any other T through
-// an ADL `Result<void> json_decode(const json::Value&, T&)`.
+// gives none, else as T); json::Value (anything); json::RawValue (anything, checked but left
+// unbuilt; only when decoding from text); records "struct Name"; any other T through an ADL
+// `Result<void> json_decode(const json::Value&, T&)`.
 //
 // Members of a Value are visited in ascending name order, so of several wrong members the
 // first in that order is reported; unknown members are skipped. Longer arrays than the record
@@ -37,6 +38,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -176,16 +178,23 @@ Result<void> decode_field(const Table& table, std::size_t index, const Value& v,
   return result;
 }
 
-// As above, from a value nobody else needs: a json::Value member takes it without a copy.
+// As above, from a value nobody else needs: a json::Value or string member takes it without a
+// copy, so a long text is held once.
 template <class Table, class R>
 Result<void> decode_field(const Table& table, std::size_t index, Value&& v, R& out) {
   Result<void> result;
   visit_field(table, index, [&](const auto& f) {
-    if constexpr (std::is_same_v<std::decay_t<decltype(out.*f.member)>, Value>) {
+    using M = std::decay_t<decltype(out.*f.member)>;
+    if constexpr (std::is_same_v<M, Value>) {
       out.*f.member = std::move(v);
-    } else {
-      result = decode_value(std::as_const(v), out.*f.member);
+      return;
+    } else if constexpr (std::is_same_v<M, std::string>) {
+      if (std::string* s = v.if_string()) {
+        out.*f.member = std::move(*s);
+        return;
+      }
     }
+    result = decode_value(std::as_const(v), out.*f.member);
   });
   return result;
 }
@@ -279,6 +288,11 @@ Result<void> decode_value(const Value& v, T& out) {
   } else if constexpr (std::is_same_v<T, Value>) {
     out = v;
     return {};
+  } else if constexpr (std::is_same_v<T, RawValue>) {
+    // A raw value views the text it was read from, which a built value no longer has.
+    (void)v;
+    (void)out;
+    std::abort();
   } else if constexpr (detail::IsOptional<T>::value) {
     if (v.is_null()) {
       out.reset();
@@ -316,10 +330,30 @@ struct IsScalarMember
 template <class T>
 struct IsScalarMember<std::optional<T>> : IsScalarMember<T> {};
 
+// Checks the value of a raw field and keeps its text. False when field `index` is not raw.
+template <class Table, class R>
+bool take_raw_field(Cursor& c, const Table& table, std::size_t index, R& out,
+                    Result<void>& result) {
+  bool raw = false;
+  visit_field(table, index, [&](const auto& f) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(out.*f.member)>, RawValue>) {
+      raw = true;
+      auto text = c.check_value(1);
+      if (!text) {
+        result = Unexpected(std::move(text).error());
+      } else {
+        (out.*f.member).text = *text;
+      }
+    }
+  });
+  return raw;
+}
+
 // Reads and decodes the value of field `index`; `in_array` tells which bracket ends the record.
 template <class Table, class R>
 Result<void> decode_text_field(Cursor& c, const Table& table, std::size_t index, bool in_array,
                                R& out) {
+  if (Result<void> taken; take_raw_field(c, table, index, out, taken)) return taken;
   bool scalar = false;
   visit_field(table, index, [&](const auto& f) {
     scalar = IsScalarMember<std::decay_t<decltype(out.*f.member)>>::value;

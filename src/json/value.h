@@ -110,6 +110,7 @@ class Value {
   const std::string* if_string() const { return std::get_if<std::string>(&data_); }
   const Array* if_array() const { return std::get_if<Array>(&data_); }
   const Object* if_object() const { return std::get_if<Object>(&data_); }
+  std::string* if_string() { return std::get_if<std::string>(&data_); }
   Array* if_array() { return std::get_if<Array>(&data_); }
   Object* if_object() { return std::get_if<Object>(&data_); }
 

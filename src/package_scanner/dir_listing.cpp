@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace korvane::package_scanner {
 
@@ -43,6 +42,9 @@ std::optional<DirListing> DirListing::open(int at_fd, const char* name, int* err
 DirListing::DirListing(DirListing&& other) noexcept
     : fd_(other.fd_),
       buffer_(std::move(other.buffer_)),
+      detached_(std::move(other.detached_)),
+      next_block_(other.next_block_),
+      detach_bytes_(other.detach_bytes_),
       used_(other.used_),
       offset_(other.offset_),
       at_end_(other.at_end_),
@@ -59,9 +61,15 @@ DirListing::~DirListing() {
 }
 
 bool DirListing::fill() {
+  if (next_block_ < detached_.size()) {
+    buffer_ = std::move(detached_[next_block_++]);
+    used_ = buffer_.size;
+    offset_ = 0;
+    return true;
+  }
   if (at_end_) return false;
-  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  const ssize_t n = ::getdents64(fd_, buffer_.get(), kBufferSize);
+  make_room();
+  const ssize_t n = ::getdents64(fd_, buffer_.data.get(), kBufferSize);
   // A failed read ends the listing: the remaining entries cannot be reached either way.
   if (n <= 0) {
     at_end_ = true;
@@ -81,44 +89,72 @@ void DirListing::rewind() {
   used_ = 0;
   at_end_ = false;
   reads_ = 0;
+  detached_.clear();
+  next_block_ = 0;
 }
 
 void DirListing::detach() {
   if (fd_ < 0) return;
   // The kernel's position in the listing dies with the descriptor: what it has not handed over
-  // yet is read now.
-  std::vector<char> rest;
-  if (offset_ < used_) rest.assign(buffer_.get() + offset_, buffer_.get() + used_);
+  // yet is read now, and what it has is never read again.
   if (!at_end_) {
-    auto chunk = std::make_unique_for_overwrite<char[]>(kBufferSize);
-    for (ssize_t n; (n = ::getdents64(fd_, chunk.get(), kBufferSize)) > 0;) {
-      rest.insert(rest.end(), chunk.get(), chunk.get() + n);
+    if (offset_ < used_) keep(buffer_.data.get() + offset_, used_ - offset_);
+    make_room();
+    for (;;) {
+      const ssize_t n = ::getdents64(fd_, buffer_.data.get(), kBufferSize);
+      if (n <= 0) break;
+      keep(buffer_.data.get(), static_cast<std::size_t>(n));
+      ++reads_;
     }
+    at_end_ = true;
+    buffer_ = {};
+    used_ = 0;
+    offset_ = 0;
   }
-  buffer_.reset();
-  if (!rest.empty()) {
-    buffer_ = std::make_unique_for_overwrite<char[]>(rest.size());
-    std::memcpy(buffer_.get(), rest.data(), rest.size());
-  }
-  used_ = rest.size();
-  offset_ = 0;
-  at_end_ = true;
   last_ = nullptr;
   ::close(fd_);
   fd_ = -1;
 }
 
-bool DirListing::reattach(int at_fd, const char* name) {
-  if (fd_ >= 0) return true;
+// A buffer that one read of the kernel's listing fills.
+void DirListing::make_room() {
+  if (buffer_.size != kBufferSize) {
+    buffer_ = {std::make_unique_for_overwrite<char[]>(kBufferSize), kBufferSize};
+  }
+}
+
+void DirListing::keep(const char* bytes, std::size_t size) {
+  auto data = std::make_unique_for_overwrite<char[]>(size);
+  std::memcpy(data.get(), bytes, size);
+  detached_.push_back({std::move(data), size});
+  detach_bytes_ += size;
+}
+
+std::size_t DirListing::held_bytes() const {
+  std::size_t total = buffer_.size;
+  for (std::size_t i = next_block_; i < detached_.size(); ++i) total += detached_[i].size;
+  return total;
+}
+
+DirListing::Reattach DirListing::reattach(int at_fd, const char* name, int* error) {
+  if (fd_ >= 0) return Reattach::Done;
   const int fd = ::openat(at_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *error = errno;
+    return Reattach::Failed;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || DirIdentity{st.st_dev, st.st_ino} != identity_) {
+  if (::fstat(fd, &st) != 0) {
+    *error = errno;
     ::close(fd);
-    return false;
+    return Reattach::Failed;
+  }
+  if (DirIdentity{st.st_dev, st.st_ino} != identity_) {
+    ::close(fd);
+    return Reattach::Replaced;
   }
   fd_ = fd;
-  return true;
+  return Reattach::Done;
 }
 
 const char* DirListing::next() {
@@ -127,7 +163,7 @@ const char* DirListing::next() {
       last_ = nullptr;
       return nullptr;
     }
-    last_ = reinterpret_cast<const struct dirent64*>(buffer_.get() + offset_);
+    last_ = reinterpret_cast<const struct dirent64*>(buffer_.data.get() + offset_);
     offset_ += last_->d_reclen;
     const char* name = last_->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace korvane::package_scanner {
 
@@ -49,17 +50,29 @@ class DirListing {
   const char* next();
 
   // Starts the listing again from its first entry. A listing that fit one read is replayed
-  // from memory rather than read from the file system again.
+  // from memory rather than read from the file system again. Only while never detached.
   void rewind();
 
   // Reads the rest of the listing into memory and closes the directory, so that a walk can keep
   // its open directories few however deep it goes. `next` goes on from memory; `kind_of_last`,
-  // `has` and `fd` need `reattach` first. Nothing to do when already detached.
+  // `has` and `fd` need `reattach` first. It costs what was left to read, once: a listing
+  // detached before is only closed again.
   void detach();
   bool attached() const { return fd_ >= 0; }
-  // Opens `name` relative to `at_fd` again for the probes of a detached listing; false (and
-  // still detached) when it cannot be opened or is no longer the directory it was.
-  bool reattach(int at_fd, const char* name);
+
+  enum class Reattach {
+    Done,
+    Failed,    // not opened; the operating system's error number is in `*error`
+    Replaced,  // the name now leads to another directory
+  };
+  // Opens `name` relative to `at_fd` again for the probes of a detached listing; it stays
+  // detached unless this is `Done`.
+  Reattach reattach(int at_fd, const char* name, int* error);
+
+  // For the tests that bound them: the bytes that detaching has moved into memory, and the
+  // bytes the listing holds now.
+  std::size_t detach_bytes() const { return detach_bytes_; }
+  std::size_t held_bytes() const;
 
   // Whether the entry last returned by `next` is a regular file or a directory once symbolic
   // links are followed; a status that cannot be read counts as neither.
@@ -71,11 +84,22 @@ class DirListing {
  private:
   explicit DirListing(int fd) : fd_(fd) {}
   bool fill();
+  void make_room();
+  void keep(const char* bytes, std::size_t size);
 
   int fd_ = -1;
+  struct Block {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+  };
   // Raw records of the kernel's listing: one buffer per open directory, since the walk
   // descends while its parent is still being listed.
-  std::unique_ptr<char[]> buffer_;
+  Block buffer_;
+  // What `detach` read and `next` has not reached, each piece at its own size since a walk may
+  // hold thousands of detached listings; each becomes `buffer_` in turn.
+  std::vector<Block> detached_;
+  std::size_t next_block_ = 0;
+  std::size_t detach_bytes_ = 0;
   std::size_t used_ = 0;
   std::size_t offset_ = 0;
   bool at_end_ = false;

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string_view>
 #include <utility>
 
@@ -58,6 +60,15 @@ std::string joined(std::string_view dir, std::string_view name) {
   append_component(path, name);
   return path;
 }
+
+// Set only by tests, through PackageScanner::set_reopen_hook_for_testing.
+std::function<void(const std::string&)>& reopen_hook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+// The process (or the whole system) has no descriptor left to give.
+bool out_of_descriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 // Path texts from a client may hold a NUL byte, which no file-system call can take.
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
@@ -133,10 +144,14 @@ class PackageWalker {
   bool enter(DirListing dir, std::string name, const std::string& path,
              std::optional<std::size_t> package_len, bool py_typed, bool has_init, uint32_t depth);
   void leave();
+  void leave_from(std::size_t index);
   void step(std::string& path);
   bool keeps_open(std::size_t index, std::size_t top) const;
   void bound_open_directories();
-  bool reattach_top();
+  bool free_descriptor(std::size_t below);
+  std::optional<DirListing> open_below(std::size_t parent, const char* name, int* error);
+  bool reattach_top(const std::string& path);
+  bool reopen(std::size_t index, const std::string& path);
   void take_file(const Frame& dir, std::string& path, std::string_view raw, std::string_view name);
   void take_directory(std::string& path, std::string_view raw, std::string_view name);
 
@@ -201,14 +216,14 @@ void PackageWalker::leave() {
   stack_.pop_back();
 }
 
+// Leaves the directory at `index` and everything below it.
+void PackageWalker::leave_from(std::size_t index) {
+  while (stack_.size() > index) leave();
+}
+
 // Lists one entry of the deepest directory, or leaves that directory when it has no more.
 void PackageWalker::step(std::string& path) {
-  if (!stack_.back().listing.attached() && !reattach_top()) {
-    // The directory is out of reach now (removed or replaced meanwhile): its remaining entries
-    // are lost, as when reading a listing fails.
-    leave();
-    return;
-  }
+  if (!stack_.back().listing.attached() && !reattach_top(path)) return;
   Frame& dir = stack_.back();
   path.resize(dir.path_len);
   const char* entry = dir.listing.next();
@@ -245,20 +260,82 @@ void PackageWalker::bound_open_directories() {
   }
 }
 
+// Gives back the descriptor of one open directory above stack index `below`, detaching it.
+// Only the bound's window and anchors are open, so only they are looked at. Anchors go last, as
+// they keep the way back to a detached directory short; the package directory never goes, as
+// nothing could open it again.
+bool PackageWalker::free_descriptor(std::size_t below) {
+  const std::size_t top = stack_.size() - 1;
+  const std::size_t window = top + 1 > kOpenWindow ? top + 1 - kOpenWindow : 1;
+  for (std::size_t i = std::max<std::size_t>(window, 1); i < below; ++i) {
+    if (i % stride_ != 0 && stack_[i].listing.attached()) {
+      stack_[i].listing.detach();
+      return true;
+    }
+  }
+  for (std::size_t i = stride_; i < below; i += stride_) {
+    if (stack_[i].listing.attached()) {
+      stack_[i].listing.detach();
+      return true;
+    }
+  }
+  return false;
+}
+
+// Opens `name` below the directory at stack index `parent`. Out of descriptors, it frees them
+// from the directories above one by one and tries again, so that a low open-file limit costs
+// time rather than files.
+std::optional<DirListing> PackageWalker::open_below(std::size_t parent, const char* name,
+                                                    int* error) {
+  for (;;) {
+    auto dir = DirListing::open(stack_[parent].listing.fd(), name, error);
+    if (dir || !out_of_descriptors(*error) || !free_descriptor(parent)) return dir;
+  }
+}
+
 // Opens the deepest directory again, through the names of the detached ones above it, keeping
-// open those that the bound allows.
-bool PackageWalker::reattach_top() {
+// open those that the bound allows. One that cannot be reopened is left with all below it.
+bool PackageWalker::reattach_top(const std::string& path) {
   const std::size_t top = stack_.size() - 1;
   std::size_t first = top;
   while (first > 0 && !stack_[first - 1].listing.attached()) --first;
-  if (first == 0) return false;  // the package directory itself is never detached
+  if (first == 0) {  // the package directory itself is never detached
+    leave();
+    return false;
+  }
   for (std::size_t i = first; i <= top; ++i) {
-    if (!stack_[i].listing.reattach(stack_[i - 1].listing.fd(), stack_[i].name.c_str())) {
+    if (!reopen(i, path)) {
+      leave_from(i);
       return false;
     }
     if (i > first && !keeps_open(i - 1, top)) stack_[i - 1].listing.detach();
   }
   return true;
+}
+
+// `path` begins with the path of every directory on the stack.
+bool PackageWalker::reopen(std::size_t index, const std::string& path) {
+  Frame& dir = stack_[index];
+  const std::string dir_path = path.substr(0, dir.path_len);
+  if (reopen_hook()) reopen_hook()(dir_path);
+  for (;;) {
+    int error = 0;
+    switch (dir.listing.reattach(stack_[index - 1].listing.fd(), dir.name.c_str(), &error)) {
+      case DirListing::Reattach::Done:
+        return true;
+      case DirListing::Reattach::Replaced:
+        KLOG_WARN(kTarget, "Directory {} was replaced during the scan; the rest of it is skipped",
+                  debug_quoted(dir_path));
+        return false;
+      case DirListing::Reattach::Failed:
+        break;
+    }
+    if (!out_of_descriptors(error)) return false;  // removed meanwhile: as if never there
+    if (!free_descriptor(index - 1)) {
+      report_unreadable(dir_path, error);
+      return false;
+    }
+  }
 }
 
 void PackageWalker::take_file(const Frame& dir, std::string& path, std::string_view raw,
@@ -322,7 +399,7 @@ void PackageWalker::take_directory(std::string& path, std::string_view raw, std:
   }
   const uint32_t depth = dir.depth + 1;
   int error = 0;
-  auto child = DirListing::open(dir.listing.fd(), raw_name.c_str(), &error);
+  auto child = open_below(stack_.size() - 1, raw_name.c_str(), &error);
   if (!child) {
     report_unreadable(path, error);
     return;
@@ -346,6 +423,10 @@ bool PackageScanner::contains_init(const std::string& dir) {
 }
 
 bool PackageScanner::contains_py_typed(const std::string& dir) { return probe(dir, "py.typed"); }
+
+void PackageScanner::set_reopen_hook_for_testing(std::function<void(const std::string&)> hook) {
+  reopen_hook() = std::move(hook);
+}
 
 void PackageScanner::scan_package(const std::string& dir, RootKind kind,
                                   const std::optional<std::string>& parent, bool py_typed,

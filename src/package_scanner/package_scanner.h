@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +95,11 @@ class PackageScanner {
   // Status probes, following symbolic links; any kind of entry counts.
   static bool contains_init(const std::string& dir);
   static bool contains_py_typed(const std::string& dir);
+
+  // Test seam: called with the path of each directory that a walk closed to save descriptors,
+  // just before it opens that directory again by name, so that a test can change the tree at
+  // exactly that point. Empty outside tests; not thread-safe.
+  static void set_reopen_hook_for_testing(std::function<void(const std::string&)> hook);
 
   // The smallest package level (2 to 4) at which a directory with an `__init__` file is reached
   // below `dir` through directories without one; none when there is no such directory.

@@ -1,6 +1,6 @@
 // Parameter and result records of the `indexFiles` method.
 //
-//   auto params = protocol::decode_index_files_params(request.params);
+//   auto params = protocol::decode_index_files_params(json::build(request.params));
 //   if (!params) return invalid_params("Invalid indexFiles params: " + params.error());
 //   ...
 //   std::string reply = protocol::to_json_text(IndexFilesResult{...});

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <variant>
 
+#include "json/reader.h"
 #include "json/record.h"
 #include "json/value.h"
 #include "json/writer.h"
@@ -46,7 +47,9 @@ struct JsonRpcRequest {
   std::string jsonrpc;          // required to be a text, never compared
   std::optional<RequestId> id;  // none (absent or null): a notification
   std::string method;
-  json::Value params;  // null when absent
+  // Checked as JSON but not built, since most methods never read it: its tree would take many
+  // times its text. Views the body the request was decoded from. Empty when absent.
+  json::RawValue params;
 };
 
 inline auto json_record(json::RecordTag<JsonRpcRequest>) {
@@ -56,7 +59,8 @@ inline auto json_record(json::RecordTag<JsonRpcRequest>) {
       json::defaulted("params", &JsonRpcRequest::params));
 }
 
-// A message body as a request; the error text carries its line and column.
+// A message body as a request; the error text carries its line and column. The request views
+// `body`, which must outlive it.
 Result<JsonRpcRequest> decode_request(std::string_view body);
 
 inline constexpr int32_t kParseError = -32700;

@@ -1,6 +1,6 @@
 // Parameter and result records of the `scanPackages` method.
 //
-//   auto params = protocol::decode_scan_packages_params(request.params);
+//   auto params = protocol::decode_scan_packages_params(json::build(request.params));
 //   if (!params) return invalid_params("Invalid scanPackages params: " + params.error());
 //   ...
 //   std::string reply = protocol::to_json_text(ScanPackagesResult{...});

@@ -55,6 +55,17 @@ void Arena::release_scratch() {
   scratch_used_ = 0;
 }
 
+void Arena::reset() {
+  if (blocks_.empty()) return;
+  for (size_t i = 1; i < blocks_.size(); ++i) give_back(std::move(blocks_[i]));
+  blocks_.resize(1);
+  cur_ = blocks_[0].data.get();
+  end_ = cur_ + blocks_[0].capacity;
+  reserved_ = blocks_[0].capacity;
+  wasted_ = 0;
+  next_block_ = later_blocks_;
+}
+
 Arena::Block Arena::take_block(size_t size, size_t largest_taken) {
   if (spare_data && spare_capacity >= size && spare_capacity <= largest_taken) {
     return Block{std::move(spare_data), std::exchange(spare_capacity, 0)};

@@ -70,6 +70,10 @@ class Arena {
     return {p, text.size()};
   }
 
+  // Frees every object at once and starts over in the first block, which is kept: for trees
+  // built, read and dropped one after another.
+  void reset();
+
   // Between these two calls every allocation goes to scratch blocks of its own, and
   // end_scratch() drops all of it at once: what was made in between must no longer be used.
   // The scratch blocks are reused by the next scratch and freed with release_scratch() or the

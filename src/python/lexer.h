@@ -23,6 +23,15 @@ class Lexer {
  public:
   Lexer(std::string_view source, uint32_t start);
   void run(std::vector<Token>& out);
+  // Lexing on demand instead: begin() once, then each step() appends the next few tokens (maybe
+  // none) and returns false once the text is done (EndOfFile or Error appended). Tokens behind the
+  // last one may be erased from `out` between steps. `top_lines` gets the index in `out` of the
+  // first token of each line at indentation zero (there top-level statements may start).
+  void begin(std::vector<Token>& out, std::vector<size_t>& top_lines) {
+    out_ = &out;
+    top_lines_ = &top_lines;
+  }
+  bool step() { return next_token(); }
   const ParseError& error() const { return error_; }
 
   // Python's limits: open brackets at once, indentation levels, f-strings nested (the
@@ -74,6 +83,7 @@ class Lexer {
   std::string_view src_;
   uint32_t pos_;
   std::vector<Token>* out_ = nullptr;
+  std::vector<size_t>* top_lines_ = nullptr;
   ParseError error_;
   bool line_start_ = true;
   bool line_has_tokens_ = false;

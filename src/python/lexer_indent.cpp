@@ -114,6 +114,7 @@ bool Lexer::at_line_start() {
                   "inconsistent use of tabs and spaces in indentation");
     }
   }
+  if (top_lines_ != nullptr && indents_.size() == 1) top_lines_->push_back(out_->size());
   return true;
 }
 

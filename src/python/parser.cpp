@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "python/lexer.h"
@@ -100,6 +101,74 @@ bool Parser::parse_file(StmtList* body) {
 }
 
 namespace {
+
+// How far past a statement's last token the parser may look (it peeks two ahead), with margin.
+constexpr size_t kStatementLookahead = 8;
+// Tokens kept behind the current one before the consumed ones are dropped (one erase per so many
+// tokens keeps the cost of moving the rest down negligible).
+constexpr size_t kDroppedTokens = size_t{1} << 12;
+
+// Keywords that go on a compound statement at its own indentation.
+bool continues_statement(TokenKind kind) {
+  return kind == TokenKind::Elif || kind == TokenKind::Else || kind == TokenKind::Except ||
+         kind == TokenKind::Finally;
+}
+
+}  // namespace
+
+bool Parser::lex_statement(Lexer& lexer, std::vector<Token>& tokens, std::vector<size_t>& top_lines,
+                           size_t from, bool lexing) {
+  // A top-level statement ends where a line at indentation zero starts that neither goes on a
+  // compound statement nor follows a decorator. Reading more is harmless: only lexing less is not.
+  auto consumed = std::find_if(top_lines.begin(), top_lines.end(),
+                               [from](size_t line) { return line >= from; });
+  top_lines.erase(top_lines.begin(), consumed);
+  bool decorated = false;
+  for (size_t k = 0;; ++k) {
+    while (k == top_lines.size() || top_lines[k] >= tokens.size()) {
+      if (!lexing) return false;
+      lexing = lexer.step();
+    }
+    const size_t line = top_lines[k];
+    const TokenKind kind = tokens[line].kind;
+    if (kind == TokenKind::EndOfFile || kind == TokenKind::Error) return lexing;
+    if (line > from && !decorated && !continues_statement(kind)) {
+      while (lexing && tokens.size() < line + kStatementLookahead) lexing = lexer.step();
+      return lexing;
+    }
+    decorated = kind == TokenKind::At;
+  }
+}
+
+bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
+                                  const StatementVisitor& visit) {
+  std::vector<size_t> top_lines;
+  lexer.begin(tokens, top_lines);
+  bool lexing = true;
+  for (;;) {
+    lexing = lex_statement(lexer, tokens, top_lines, pos_, lexing);
+    if (at(TokenKind::EndOfFile)) return true;
+    const uint32_t before = pos_;
+    const size_t mark = stack_.size();
+    if (!parse_statement()) return false;
+    progress_guard(before);
+    for (size_t i = mark; i < stack_.size(); ++i) visit(*static_cast<const Stmt*>(stack_[i]));
+    stack_.resize(mark);
+    arena_.reset();
+    if (pos_ > kDroppedTokens) {
+      // prev_end() still reads the token before the current one.
+      const uint32_t dropped = pos_ - 1;
+      tokens.erase(tokens.begin(), tokens.begin() + dropped);
+      pos_ = 1;
+      auto consumed = std::find_if(top_lines.begin(), top_lines.end(),
+                                   [dropped](size_t line) { return line >= dropped; });
+      top_lines.erase(top_lines.begin(), consumed);
+      for (size_t& line : top_lines) line -= dropped;
+    }
+  }
+}
+
+namespace {
 // Tokens of about 60 KB of source, most files (200 KB kept per pool thread while the process
 // lives, idle or not); a larger array goes back to the system after its file, whose parse takes
 // far longer than faulting in a fresh one.
@@ -120,24 +189,38 @@ size_t outline_first_block(const std::vector<Token>& tokens) {
                             kLargestOutlineBlock);
 }
 
-}  // namespace
-
-Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
+// What rules a text out before any token is read: its size, a NUL byte.
+std::optional<ParseError> check_text(std::string_view source) {
   if (source.size() >= (uint64_t{1} << 32)) {
     ParseError e;
     e.kind = ParseErrorKind::SourceTooLarge;
     e.size = source.size();
-    return Unexpected(std::move(e));
+    return e;
   }
-  uint32_t start = source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   if (const void* nul = std::memchr(source.data(), 0, source.size())) {
     ParseError e;
     e.kind = ParseErrorKind::InvalidCharacter;
     uint32_t at = static_cast<uint32_t>(static_cast<const char*>(nul) - source.data());
     e.range = {at, at + 1};
     e.found = std::string(1, '\0');
-    return Unexpected(std::move(e));
+    return e;
   }
+  return std::nullopt;
+}
+
+uint32_t text_start(std::string_view source) {
+  return source.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// A streamed statement's tree is small and dropped at once: one block mostly holds it.
+constexpr size_t kStatementBlock = size_t{16} << 10;
+constexpr size_t kLargestStatementBlock = size_t{1} << 20;
+
+}  // namespace
+
+Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
+  if (auto error = check_text(source)) return Unexpected(std::move(*error));
+  const uint32_t start = text_start(source);
   // Each thread keeps its token array from file to file: a fresh one per file costs an
   // allocation as large as three times the source and a page fault for every 4 KiB of it.
   thread_local std::vector<Token> tokens;
@@ -164,6 +247,35 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
   arena->release_scratch();
   if (!parsed) return Unexpected(std::move(parser.error()));
   return ParsedModule(std::move(arena), body, source);
+}
+
+Result<void, ParseError> parse_module_statements(std::string_view source, ParseDepth depth,
+                                                 const StatementVisitor& visit) {
+  if (auto error = check_text(source)) return Unexpected(std::move(*error));
+  // Kept by the thread as parse_module keeps its own; only a statement of more tokens than a
+  // module mostly has makes it grow past what is kept. A visitor may parse another module in
+  // turn: that one gets an array of its own.
+  thread_local std::vector<Token> kept;
+  thread_local bool kept_in_use = false;
+  std::vector<Token> own;
+  struct Keep {
+    bool outermost = !kept_in_use;
+    Keep() { kept_in_use = true; }
+    ~Keep() {
+      if (!outermost) return;
+      kept_in_use = false;
+      if (kept.capacity() > kKeptTokens) std::vector<Token>().swap(kept);
+    }
+  } keep;
+  std::vector<Token>& tokens = keep.outermost ? kept : own;
+  tokens.clear();
+  Lexer lexer(source, text_start(source));
+  Arena arena(kStatementBlock, kStatementBlock, kLargestStatementBlock);
+  Parser parser(source, tokens, lexer.error(), arena, depth == ParseDepth::Outline);
+  const bool parsed = parser.parse_file_streaming(lexer, tokens, visit);
+  arena.release_scratch();
+  if (!parsed) return Unexpected(std::move(parser.error()));
+  return {};
 }
 
 }  // namespace korvane::python

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -64,5 +65,15 @@ enum class ParseDepth : uint8_t {
 // count it). The text must be valid UTF-8.
 Result<ParsedModule, ParseError> parse_module(std::string_view source,
                                               ParseDepth depth = ParseDepth::Full);
+
+// Reads one top-level statement while its tree is alive.
+using StatementVisitor = std::function<void(const Stmt&)>;
+
+// Parses like parse_module, but hands each top-level statement to `visit` as soon as it is parsed
+// and frees its tree when `visit` returns, so a module of any length costs the memory of its
+// largest statement. Whatever `visit` keeps of a statement (identifiers, string values) it must
+// copy. On a syntax error the statements before it have been visited.
+Result<void, ParseError> parse_module_statements(std::string_view source, ParseDepth depth,
+                                                 const StatementVisitor& visit);
 
 }  // namespace korvane::python

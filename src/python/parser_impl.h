@@ -15,6 +15,7 @@
 #include "python/arena.h"
 #include "python/ast.h"
 #include "python/parse_error.h"
+#include "python/parser.h"
 #include "python/token.h"
 
 namespace korvane::python {
@@ -28,6 +29,8 @@ struct Failed {
   operator bool() const { return false; }  // NOLINT
 };
 
+class Lexer;
+
 class Parser {
  public:
   // With `outline`, definitions are parsed into the arena's scratch and only their outline kept.
@@ -35,6 +38,10 @@ class Parser {
          Arena& arena, bool outline = false);
   // The module's statements, or false with error() set.
   bool parse_file(StmtList* body);
+  // The same parse over `tokens` (the array the parser reads) as `lexer` fills it on demand: each
+  // top-level statement goes to `visit`, then the arena is reset and the tokens behind dropped.
+  bool parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
+                            const StatementVisitor& visit);
   ParseError& error() { return error_; }
 
   // How deep expressions may nest before the parser refuses them, keeping the stack small.
@@ -77,6 +84,12 @@ class Parser {
       std::abort();
     }
   }
+
+  // Lexes on until `tokens` holds the whole top-level statement at `from` and a few tokens past
+  // it, or the whole text; `top_lines` are the lexer's starts of lines at indentation zero, from
+  // which those before `from` are dropped. Returns whether the lexer has more to give.
+  static bool lex_statement(Lexer& lexer, std::vector<Token>& tokens,
+                            std::vector<size_t>& top_lines, size_t from, bool lexing);
 
   // ---- Errors (parser.cpp) ----
   Failed unexpected(std::string_view expected = {});

@@ -49,8 +49,8 @@ Pending serve_from_cache(const IndexCache& cache, std::vector<protocol::FileToIn
 
 std::vector<indexer::FileIndexResult> index_pending(const indexer::Indexer& ix,
                                                     const Pending& pending, bool parallel,
-                                                    bool cross_file) {
-  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel);
+                                                    bool cross_file, const MemoryFreed& on_freed) {
+  if (cross_file) return cross_file::index_batch(ix, pending.files, parallel, on_freed);
   indexer::log_batch_summary(pending.files);
   return ix.index_batch(pending.files, parallel);
 }
@@ -91,8 +91,8 @@ std::string encode(protocol::IndexFilesResult& result, bool parallel) {
 
 }  // namespace
 
-protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
-  auto decoded = protocol::decode_index_files_params(params);
+protocol::HandlerResult Server::handle_index_files(const json::RawValue& params) {
+  auto decoded = protocol::decode_index_files_params(json::build(params));
   if (!decoded) {
     return Unexpected(protocol::JsonRpcError{protocol::kInvalidParams,
                                              "Invalid indexFiles params: " + decoded.error()});
@@ -118,8 +118,11 @@ protocol::HandlerResult Server::handle_index_files(const json::Value& params) {
   const auto cache_hits = static_cast<uint32_t>(slots.size() - pending.files.size());
 
   if (!pending.files.empty()) {
+    // A cross-file batch tells the trim policy where it frees what its pool threads parsed.
+    const MemoryFreed on_freed = [this](std::size_t bytes) { trim_policy_.after_freeing(bytes); };
     indexer_.with([&](indexer::Indexer& ix) {
-      store_replies(index_pending(ix, pending, parallel, cross_file), pending, slots, parallel);
+      store_replies(index_pending(ix, pending, parallel, cross_file, on_freed), pending, slots,
+                    parallel);
       for (auto& [k, key] : pending.keys) {
         const FileIndexResult& indexed = *slots[pending.positions[k]];
         // Memory that ran short says nothing about the file: a later request tries again.

@@ -49,8 +49,8 @@ protocol::ScannedFile scanned_file(ps::ModuleFileInfo&& info) {
 }  // namespace
 
 // Uses no server state: each request builds, runs and drops its own scanner.
-protocol::HandlerResult Server::handle_scan_packages(const json::Value& params) {
-  auto decoded = protocol::decode_scan_packages_params(params);
+protocol::HandlerResult Server::handle_scan_packages(const json::RawValue& params) {
+  auto decoded = protocol::decode_scan_packages_params(json::build(params));
   if (!decoded) {
     return Unexpected(protocol::JsonRpcError{protocol::kInvalidParams,
                                              "Invalid scanPackages params: " + decoded.error()});

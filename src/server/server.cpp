@@ -52,16 +52,18 @@ std::size_t Server::pending_cancellations() const {
 }
 
 Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
+  last_kind_ = MessageKind::kRequest;
   Fallback fallback;
+  std::size_t reply_bytes = 0;
   Result<void, FatalError> sent;
   try {
-    sent = answer(body, fallback, transport);
+    sent = answer(body, fallback, transport, reply_bytes);
   } catch (const std::bad_alloc&) {
     // Unwinding has freed the request and whatever of its reply was made.
     sent = answer_out_of_memory(fallback, transport);
   }
   if (!sent) return Unexpected(std::move(sent).error());
-  return next_flow();
+  return next_flow(body.size() + reply_bytes);
 }
 
 Result<Flow, FatalError> Server::on_body_out_of_memory(Transport& transport) {
@@ -69,14 +71,15 @@ Result<Flow, FatalError> Server::on_body_out_of_memory(Transport& transport) {
   if (auto sent = answer_out_of_memory(Fallback{}, transport); !sent) {
     return Unexpected(std::move(sent).error());
   }
-  return next_flow();
+  return next_flow(0);
 }
 
 Result<void, FatalError> Server::answer(std::string_view body, Fallback& fallback,
-                                        Transport& transport) {
+                                        Transport& transport, std::size_t& reply_bytes) {
   std::optional<JsonRpcResponse> response = handle_message(body, fallback);
   if (!response) return {};
   const protocol::ResponsePieces text = protocol::write_response_pieces(*response);
+  reply_bytes = text.head.size() + text.result.size() + text.tail.size();
   return transport.send(text.head, text.result, text.tail);
 }
 
@@ -90,11 +93,11 @@ Result<void, FatalError> Server::answer_out_of_memory(const Fallback& fallback,
   return transport.send(fallback.reply.empty() ? undecoded_out_of_memory_reply_ : fallback.reply);
 }
 
-Result<Flow, FatalError> Server::next_flow() {
+Result<Flow, FatalError> Server::next_flow(std::size_t message_bytes) {
   // From here on the message is done and its reply, if any, written: work that must follow
   // every answered request goes here, before the end test.
-  // The server idles most of its life: what the message needed goes back to the system now.
-  release_free_memory();
+  // The server idles most of its life: what a large request freed goes back to the system now.
+  trim_policy_.after_message(last_kind_, message_bytes);
   if (!initialized() && message_count() > 0) {
     KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
     return Flow::kStop;
@@ -118,6 +121,9 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body, Fal
   message_count_.fetch_add(1);
   const JsonRpcRequest& request = *decoded;
   fallback.notification = !request.id;
+  last_kind_ = !request.id                ? MessageKind::kNotification
+               : request.method == "ping" ? MessageKind::kPing
+                                          : MessageKind::kRequest;
   if (!request.id) {
     handle_notification(request);
     return std::nullopt;
@@ -156,15 +162,15 @@ void Server::handle_notification(const JsonRpcRequest& request) {
     return;
   }
   // A malformed cancellation is dropped without a trace.
-  auto params = json::decode<protocol::CancelParams>(request.params);
+  auto params = json::decode<protocol::CancelParams>(json::build(request.params));
   if (!params) return;
   std::string key = params->id.to_string();
   KLOG_INFO(kLogTarget, "Cancellation requested for: {}", key);
   cancelled_requests_.with([&](auto& ids) { ids.insert(std::move(key)); });
 }
 
-protocol::HandlerResult Server::handle_initialize(const json::Value& params) {
-  auto decoded = json::decode<protocol::InitializeParams>(params);
+protocol::HandlerResult Server::handle_initialize(const json::RawValue& params) {
+  auto decoded = json::decode<protocol::InitializeParams>(json::build(params));
   if (!decoded) {
     return Unexpected(
         JsonRpcError{protocol::kInvalidParams, "Invalid initialize params: " + decoded.error()});

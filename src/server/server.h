@@ -21,6 +21,7 @@
 #include <absl/container/flat_hash_set.h>
 
 #include "indexer/indexer.h"
+#include "json/reader.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "protocol/jsonrpc.h"
@@ -30,6 +31,7 @@
 #include "server/transport.h"
 #include "util/growth_safe_table.h"
 #include "util/guarded.h"
+#include "util/memory_release.h"
 #include "util/result.h"
 
 namespace korvane::server {
@@ -62,6 +64,8 @@ class Server final : public MessageHandler {
   std::size_t pending_cancellations() const;
   // Whole milliseconds of the monotonic clock since the server was built.
   uint64_t uptime_ms() const;
+  // Times freed memory was given back to the system so far.
+  std::size_t memory_trims() const { return trim_policy_.trims(); }
 
  private:
   // The reply to send should memory run out before the message is answered, made while memory
@@ -73,16 +77,20 @@ class Server final : public MessageHandler {
 
   std::optional<protocol::JsonRpcResponse> handle_message(std::string_view body,
                                                           Fallback& fallback);
-  Result<void, FatalError> answer(std::string_view body, Fallback& fallback, Transport& transport);
+  Result<void, FatalError> answer(std::string_view body, Fallback& fallback, Transport& transport,
+                                  std::size_t& reply_bytes);
   Result<void, FatalError> answer_out_of_memory(const Fallback& fallback, Transport& transport);
-  Result<Flow, FatalError> next_flow();
+  // The end of every message: the trim policy's turn (`message_bytes` in and out), then the end
+  // test.
+  Result<Flow, FatalError> next_flow(std::size_t message_bytes);
   void handle_notification(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_request(const protocol::JsonRpcRequest& request);
-  protocol::HandlerResult handle_initialize(const json::Value& params);
+  // The handlers that read params build them from the checked text the request keeps.
+  protocol::HandlerResult handle_initialize(const json::RawValue& params);
   json::Encoded handle_shutdown();
   // Each defined in its own file (index_files_handler.cpp, scan_packages_handler.cpp).
-  protocol::HandlerResult handle_index_files(const json::Value& params);
-  protocol::HandlerResult handle_scan_packages(const json::Value& params);
+  protocol::HandlerResult handle_index_files(const json::RawValue& params);
+  protocol::HandlerResult handle_scan_packages(const json::RawValue& params);
 
   // State, in declared order. start_time_ is taken before any other field is built.
   const std::chrono::steady_clock::time_point start_time_;
@@ -94,6 +102,10 @@ class Server final : public MessageHandler {
   IndexCache cache_;
   std::atomic<bool> initialized_{false};
   const std::string undecoded_out_of_memory_reply_;  // the error without an id
+  // When to give freed memory back: decided after each message, and within a cross-file batch
+  // where it frees what the pool parsed; used on the message thread only.
+  TrimPolicy trim_policy_;
+  MessageKind last_kind_ = MessageKind::kRequest;
 };
 
 inline constexpr std::string_view kOutOfMemoryMessage = "Internal error: out of memory";

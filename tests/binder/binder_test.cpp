@@ -3,16 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "log/log.h"
 #include "test_support.h"
 
 namespace korvane::binder {
 namespace {
 
+using testing::bind_streamed;
+using testing::capture_stderr;
 using testing::render_symbols;
 using testing::render_wildcards;
 using testing::Snippet;
@@ -26,7 +29,7 @@ struct BindCase {
   const char* name;
   const char* source;
   File file;
-  Lines symbols;  // "name: decl,decl FLAGS", sorted by name
+  Lines symbols;  // "name: declarations FLAGS", sorted by name
   std::optional<Lines> dunder_all = std::nullopt;
   Lines wildcards = {};
   std::optional<PythonVersion> version = PythonVersion{3, 10};
@@ -54,6 +57,19 @@ TEST_P(BindTest, BindsOutlinesAlike) {
   ASSERT_TRUE(outline.module) << "did not parse";
   BinderResult want = Binder(file_info(c.file, c.version)).bind_module(full.body());
   BinderResult got = Binder(file_info(c.file, c.version)).bind_module(outline.body());
+  EXPECT_EQ(render_symbols(got.module_scope), render_symbols(want.module_scope));
+  EXPECT_EQ(got.dunder_all, want.dunder_all);
+  EXPECT_EQ(render_wildcards(got.wildcard_imports), render_wildcards(want.wildcard_imports));
+}
+
+// Indexing binds each statement as it is parsed, its tree freed right after: every case must bind
+// exactly as from the whole tree.
+TEST_P(BindTest, BindsStreamedAlike) {
+  const BindCase& c = GetParam();
+  Snippet full(c.source);
+  ASSERT_TRUE(full.module) << "did not parse";
+  BinderResult want = Binder(file_info(c.file, c.version)).bind_module(full.body());
+  BinderResult got = bind_streamed(*full.text, file_info(c.file, c.version));
   EXPECT_EQ(render_symbols(got.module_scope), render_symbols(want.module_scope));
   EXPECT_EQ(got.dunder_all, want.dunder_all);
   EXPECT_EQ(render_wildcards(got.wildcard_imports), render_wildcards(want.wildcard_imports));
@@ -136,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kStubExample,
                  File::Stub,
                  {"Public: class ALL", "TYPE_CHECKING: import(typing:TYPE_CHECKING) HIDDEN",
-                  "__all__: var", "_private: var",
-                  "feature: import(._new:feature),import(._old:feature) ALL",
+                  "__all__: var", "_private: var", "feature: import(._new:feature) x2 {import} ALL",
                   "other: import(._impl:other) HIDDEN", "sys: import(sys) HIDDEN",
                   "util: import(._impl:util)"},
                  Lines{"Public", "feature"},
@@ -206,14 +221,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "    case [Q] | (Q, 1):\n        pass\n"
                  "    case _:\n        z = 1\n",
                  File::Plain,
-                 {"Q: var,var", "a: var", "b: var", "kw: var", "pt: var", "px: var", "py: var",
+                 {"Q: var x2 {var}", "a: var", "b: var", "kw: var", "pt: var", "px: var", "py: var",
                   "rest: var", "v: var", "z: var"}},
-        // Declarations keep binding order across statement kinds.
+        // The first declaration and the first import keep binding order across statement kinds.
         BindCase{"DeclarationOrder",
                  "x = 1\ndef x(): pass\nclass x: pass\nimport x\nfor x in y: pass\n"
                  "from m import y as x\n",
                  File::Plain,
-                 {"x: var,def,class,import(x),var,import(m:y)"}}),
+                 {"x: var,import(x) x6 {var,def,class,import}"}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -278,6 +293,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Imports, BindTest,
     ::testing::Values(
+        // Names normalised or decoded into the tree's own memory outlive it when streamed.
+        BindCase{"NamesHeldInTheTree",
+                 "import sys as \xEF\xAC\x81\nfrom m import \xEF\xAC\x81le, gone\nfrom m import *\n"
+                 "if \xEF\xAC\x81.version_info >= (3, 8):\n    new = 1\nelse:\n    old = 1\n"
+                 "__all__ = ['n\\x65w', 'gone', 'file']\n__all__.remove('g\\x6fne')\n",
+                 File::Stub,
+                 {"__all__: var", "fi: import(sys) HIDDEN", "file: import(m:file) ALL",
+                  "gone: import(m:gone) HIDDEN", "new: var ALL"},
+                 Lines{"file", "new"},
+                 Lines{"m"}},
         BindCase{"DottedImport",
                  "import a.b.c\nimport a.b.c as d\nimport e, f.g as h\n",
                  File::Plain,
@@ -321,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
         BindCase{"DefThenImportInStub",
                  "def x(): ...\nfrom m import x\n",
                  File::Stub,
-                 {"x: def,import(m:x) HIDDEN"}}),
+                 {"x: def,import(m:x) x2 {def,import} HIDDEN"}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -386,6 +411,26 @@ TEST(NameRulesTest, PrivateNames) {
                       {"__", false}, {"___", false}, {"__x__", false}, {"x", false},
                       {"x_", false}, {"_é", true}};
   for (const Row& row : rows) EXPECT_EQ(is_private_name(row.name), row.is_private) << row.name;
+}
+
+// A module streamed to the binder may still fail to parse further on, and then it has bound
+// nothing: its wildcard imports are logged only once it is finished.
+TEST(BinderLog, LogsWildcardImportsOnlyWhenFinished) {
+  ::setenv("RUST_LOG", "korvane_indexer::binder=trace", 1);
+  ::setenv("NO_COLOR", "1", 1);
+  log::install_from_environment();
+  Snippet snippet("from m import *\nx = 1\n");
+  Binder binder(FileInfo{});
+  const std::string bound = capture_stderr([&] {
+    binder.begin_module();
+    for (const python::Stmt* stmt : snippet.body()) binder.bind_top_level_statement(*stmt);
+  });
+  std::optional<BinderResult> result;
+  const std::string finished = capture_stderr([&] { result = std::move(binder).finish_module(); });
+  EXPECT_EQ(bound, "");
+  EXPECT_NE(finished.find(" korvane_indexer::binder: Recording wildcard import from m\n"),
+            std::string::npos)
+      << finished;
 }
 
 TEST(ScopeTest, GetOrAddSymbolReturnsTheSameSymbol) {

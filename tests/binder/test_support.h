@@ -2,10 +2,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +32,37 @@ struct Snippet {
   }
   python::StmtList body() const { return module ? module->body() : python::StmtList{}; }
 };
+
+// Binds `source` statement by statement as the parser hands them over, each tree freed after.
+inline BinderResult bind_streamed(const std::string& source, FileInfo info) {
+  Binder binder(std::move(info));
+  binder.begin_module();
+  auto parsed = python::parse_module_statements(
+      source, python::ParseDepth::Outline,
+      [&](const python::Stmt& stmt) { binder.bind_top_level_statement(stmt); });
+  EXPECT_TRUE(parsed) << "did not parse";
+  return std::move(binder).finish_module();
+}
+
+// Runs `fn` with standard error sent to a file and returns what was written there.
+template <class Fn>
+std::string capture_stderr(Fn fn) {
+  char name[] = "/tmp/binder-log-XXXXXX";
+  const int fd = ::mkstemp(name);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  fn();
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(fd);
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  ::unlink(name);
+  return text.str();
+}
 
 // The test of the first statement of `if <condition>: pass`.
 inline const python::Expr* condition_of(const Snippet& snippet) {
@@ -68,15 +104,41 @@ inline std::string render_declaration(const Declaration& d) {
   return out;
 }
 
-// One line per symbol, sorted by name: "name: decl,decl FLAG FLAG".
+// What a symbol keeps of its declarations: the first; the first import when another came first;
+// then, when there are several, their count and kinds: "var,import(m:y) x3 {var,import}".
+inline std::string render_declarations(const Declarations& declarations) {
+  if (declarations.empty()) return {};
+  Declaration first = declarations.front();
+  const AliasInfo* alias = declarations.first_import_alias();
+  if (first.kind == DeclarationKind::Import && alias != nullptr) first.alias_info = *alias;
+  std::string out = render_declaration(first);
+  if (first.kind != DeclarationKind::Import && alias != nullptr) {
+    Declaration import;
+    import.kind = DeclarationKind::Import;
+    import.alias_info = *alias;
+    out += ',' + render_declaration(import);
+  }
+  if (declarations.size() < 2) return out;
+  out += " x" + std::to_string(declarations.size()) + " {";
+  const char* separator = "";
+  for (DeclarationKind kind :
+       {DeclarationKind::Variable, DeclarationKind::TypeAlias, DeclarationKind::Function,
+        DeclarationKind::Class, DeclarationKind::Import}) {
+    if (!declarations.has_kind(kind)) continue;
+    Declaration bare;
+    bare.kind = kind;
+    out += separator + render_declaration(bare);
+    separator = ",";
+  }
+  return out + '}';
+}
+
+// One line per symbol, sorted by name: "name: declarations FLAG FLAG".
 inline std::vector<std::string> render_symbols(const Scope& scope) {
   std::vector<std::string> lines;
   for (const auto& [name, symbol] : scope.symbol_map) {
     std::string line = name + ":";
-    for (size_t i = 0; i < symbol.declarations.size(); ++i) {
-      line += i == 0 ? ' ' : ',';
-      line += render_declaration(symbol.declarations[i]);
-    }
+    if (!symbol.declarations.empty()) line += ' ' + render_declarations(symbol.declarations);
     if (symbol.flags & SymbolFlags::kHidden) line += " HIDDEN";
     if (symbol.flags & SymbolFlags::kInDunderAll) line += " ALL";
     if (symbol.flags & SymbolFlags::kPyTypedHidden) line += " PYHIDDEN";

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "../support/temp_tree.h"
@@ -220,6 +221,55 @@ TEST_F(CrossFileIndexTest, ParallelMatchesSequentialAndKeepsBatchOrder) {
                       resolved("w", 0, "v1", tree.text("batch1.pyi"), 13)),
             symbols.end());
   EXPECT_EQ(sorted(sequential.back().symbols), sorted(sequential[4].symbols));
+}
+
+// Paths that differ only in letter case or in "\" against "/" name different files: each is
+// answered from its own text, and a path of no file fails although a near namesake exists.
+TEST_F(CrossFileIndexTest, NearNamesakesKeepTheirOwnSymbols) {
+  tree.file("w/Mod.py", "upper_only = 1\n");
+  tree.file("w/mod.py", "lower_only = 1\n");
+  tree.file("a/b.py", "slashed = 1\n");
+  tree.file("a\\b.py", "backslashed = 1\n");
+  tree.file("s/m.pyi", "stub_only = 1\n");
+  struct Want {
+    const char* path;
+    const char* symbol;  // none: the file does not exist
+  };
+  const Want wants[] = {{"w/Mod.py", "upper_only"}, {"w/mod.py", "lower_only"},
+                        {"a/b.py", "slashed"},      {"a\\b.py", "backslashed"},
+                        {"s/m.pyi", "stub_only"},   {"s/M.PYI", nullptr}};
+  std::vector<FileToIndex> files;
+  for (const Want& want : wants) files.push_back(file_at(tree.text(want.path), {.all = true}));
+  Indexer indexer = indexer_over(tree);
+  for (const bool parallel : {false, true}) {
+    auto results = cross_file::index_batch(indexer, files, parallel);
+    ASSERT_EQ(results.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      SCOPED_TRACE(fmt::format("{} {}", parallel ? "parallel" : "sequential", wants[i].path));
+      if (wants[i].symbol == nullptr) {
+        EXPECT_EQ(results[i], (FileIndexResult{files[i].path, {}, "Failed to parse file", false}));
+        continue;
+      }
+      EXPECT_EQ(results[i].error, std::nullopt);
+      EXPECT_EQ(results[i].symbols,
+                (std::vector<IndexedSymbol>{IndexedSymbol{wants[i].symbol, 1, 13, std::nullopt}}));
+    }
+  }
+}
+
+// The server gives back what a batch frees only if the batch says where: each parse dropped, and
+// the tables and parses gone at the end (an unknown amount, 0).
+TEST_F(CrossFileIndexTest, TellsWhereItFreesMemory) {
+  const std::vector<FileToIndex> files = {file_at(m(), {.all = true}), file_at(m(), {.all = true}),
+                                          file_at(tree.text("plainmod.py"), {.all = true})};
+  std::vector<std::size_t> freed;
+  cross_file::index_batch(indexer_over(tree), files, true,
+                          [&](std::size_t bytes) { freed.push_back(bytes); });
+  // One drop per path, after its last use, then the end.
+  ASSERT_EQ(freed.size(), 3u);
+  EXPECT_GT(freed[0], 0u);
+  EXPECT_GT(freed[1], 0u);
+  EXPECT_EQ(freed[2], 0u);
 }
 
 TEST_F(CrossFileIndexTest, ChainsReachPreindexedStandardLibrary) {

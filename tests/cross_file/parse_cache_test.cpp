@@ -15,22 +15,6 @@ namespace {
 
 using korvane::testing::TempTree;
 
-TEST(ParseCacheKey, LowerCasesWholeText) {
-  struct Case {
-    const char* path;
-    const char* want;
-  };
-  const Case cases[] = {
-      {"C:\\Work\\Pkg\\M.py", "c:/work/pkg/m.py"},
-      {"/\xC3\x84/x.py", "/\xC3\xA4/x.py"},                  // Ä -> ä
-      {"/\xC4\xB0.py", "/i\xCC\x87.py"},                     // İ -> i + combining dot
-      {"/\xCE\xA3\xCE\xA3/x.py", "/\xCF\x83\xCF\x82/x.py"},  // ΣΣ/ -> σς/ (final sigma)
-      // "." is case-ignorable, so a sigma before ".py" is not word-final.
-      {"/\xCE\xA3\xCE\xA3.py", "/\xCF\x83\xCF\x83.py"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ParseCache::key_of(c.path), c.want) << c.path;
-}
-
 TEST(ParseCache, HitSharesTreeAndText) {
   TempTree tree;
   tree.file("m.py", "x = 1\n");
@@ -48,48 +32,56 @@ TEST(ParseCache, HitSharesTreeAndText) {
   EXPECT_EQ(cache.size(), 1u);
 }
 
-TEST(ParseCache, PathsEqualUpToCaseAndSeparatorShareAnEntry) {
+// Paths that differ only in letter case or in "\" against "/" are different files: a cache that
+// folded them served one file's text for another, and a name of no file for one that exists.
+TEST(ParseCache, EachPathTextIsItsOwnFile) {
   TempTree tree;
   tree.file("Dir/\xC3\x84.py", "a = 1\n");
-  tree.file("dir/\xC3\xA4.py", "b = 2\n");  // a different file on a case-sensitive system
+  tree.file("dir/\xC3\xA4.py", "b = 2\n");
+  tree.file("dir\\\xC3\xA4.py", "c = 3\n");
+  tree.file("m.pyi", "d = 4\n");
   ParseCache cache;
-  auto upper = cache.get_or_parse(tree.text("Dir/\xC3\x84.py"));
-  ASSERT_TRUE(upper);
-  std::string lower_path = tree.text("dir/\xC3\xA4.py");
-  auto lower = cache.get_or_parse(lower_path);
-  ASSERT_TRUE(lower);
-  EXPECT_EQ(*lower->source, "a = 1\n");
-  std::string backslashed = lower_path;
-  for (char& ch : backslashed) {
-    if (ch == '/') ch = '\\';
+  struct Want {
+    const char* path;
+    const char* text;  // none: no such file
+  };
+  const Want wants[] = {{"Dir/\xC3\x84.py", "a = 1\n"},
+                        {"dir/\xC3\xA4.py", "b = 2\n"},
+                        {"dir\\\xC3\xA4.py", "c = 3\n"},
+                        {"m.pyi", "d = 4\n"},
+                        {"M.PYI", nullptr}};
+  for (const Want& want : wants) {
+    auto parse = cache.get_or_parse(tree.text(want.path));
+    ASSERT_EQ(parse.has_value(), want.text != nullptr) << want.path;
+    if (parse) {
+      EXPECT_EQ(*parse->source, want.text) << want.path;
+    }
   }
-  auto slashed = cache.get_or_parse(backslashed);
-  ASSERT_TRUE(slashed);
-  EXPECT_EQ(slashed->module.get(), upper->module.get());
-  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_EQ(cache.size(), 4u);
 }
 
-// A batch drops each parse after its last use. Asked again, the cache reads the file first read
-// for that key, so the answer stays what the dropped entry held, even where paths that differ
-// only in case name different files.
-TEST(ParseCache, ReleaseDropsTheParseButNotTheAnswer) {
+// A batch drops each parse after its last use, and only that path's.
+TEST(ParseCache, ReleaseDropsOnlyThatPath) {
   TempTree tree;
   tree.file("Dir/M.py", "a = 1\n");
   tree.file("dir/m.py", "b = 2\n");
   ParseCache cache;
   auto first = cache.get_or_parse(tree.text("Dir/M.py"));
   ASSERT_TRUE(first);
+  ASSERT_TRUE(cache.get_or_parse(tree.text("dir/m.py")));
   std::weak_ptr<const python::ParsedModule> dropped = first->module;
   first.reset();
-  cache.release(tree.text("dir/m.py"));
+  cache.release(tree.text("Dir/M.py"));
   EXPECT_TRUE(dropped.expired());
-  EXPECT_EQ(cache.size(), 0u);
-  auto again = cache.get_or_parse(tree.text("dir/m.py"));
+  EXPECT_EQ(cache.size(), 1u);
+  // Asked again, the file is read again.
+  tree.file("Dir/M.py", "e = 5\n");
+  auto again = cache.get_or_parse(tree.text("Dir/M.py"));
   ASSERT_TRUE(again);
-  EXPECT_EQ(*again->source, "a = 1\n");
-  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_EQ(*again->source, "e = 5\n");
+  EXPECT_EQ(cache.size(), 2u);
   cache.release(tree.text("never_parsed.py"));
-  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_EQ(cache.size(), 2u);
 }
 
 TEST(ParseCache, FailuresAreNotRemembered) {

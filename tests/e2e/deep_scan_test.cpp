@@ -21,14 +21,18 @@ using testing::HasSubstr;
 struct DeepCase {
   const char* name;
   int levels;
-  rlim_t open_files;  // 0: as inherited
+  rlim_t open_files;   // 0: as inherited
+  const char* logged;  // a DEBUG line the server writes, or nullptr
 };
 
 void PrintTo(const DeepCase& c, std::ostream* os) { *os << c.name; }
 
 const DeepCase kCases[] = {
-    {"levels_20000", 20000, 0},
-    {"levels_3000_under_1024_open_files", 3000, 1024},
+    {"levels_20000", 20000, 0, nullptr},
+    {"levels_3000_under_1024_open_files", 3000, 1024, nullptr},
+    // The server takes what the hard limit allows before any walk needs it.
+    {"levels_3000_under_16_open_files", 3000, 16,
+     "Raised the soft limit of open files from 16 to "},
 };
 
 class DeepScanTest : public testing::TestWithParam<DeepCase> {};
@@ -41,7 +45,7 @@ TEST_P(DeepScanTest, ListsEveryLevel) {
   std::optional<Process> server;
   {
     SoftLimit limit(RLIMIT_NOFILE, c.open_files);
-    server.emplace();
+    server.emplace(Options().with_env("RUST_LOG", "korvane_indexer=debug"));
   }
   server->write(frame(initialize_request(1)) +
                 frame(request("2", "scanPackages",
@@ -51,6 +55,9 @@ TEST_P(DeepScanTest, ListsEveryLevel) {
   const RunResult r = server->finish();
   EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
   EXPECT_FALSE(r.logged("WARN")) << r.err.substr(0, 2000);
+  if (c.logged != nullptr) {
+    EXPECT_TRUE(r.logged(c.logged)) << r.err.substr(0, 2000);
+  }
   const auto bodies = r.bodies();
   ASSERT_EQ(bodies.size(), 2u);
   std::string bottom = tree.root() + "/pkg";

@@ -61,7 +61,10 @@ TEST_P(OutOfMemoryE2E, FailsOnlyWhatDidNotFit) {
   if (kSanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space beyond any limit";
   TempDir dir;
   const std::string small = dir.write("small.pyi", "class C: ...\n");
-  const std::string big = dir.write("big.pyi", repeat("x=1\n", std::size_t{4} << 20));  // 16 MiB
+  // 16 MiB in one statement: a file is indexed statement by statement, and the tree of this one
+  // needs several times the margin.
+  const std::string big =
+      dir.write("big.pyi", "x = [\n" + repeat("0,\n", (std::size_t{16} << 20) / 3) + "]\n");
   // Two threads whatever the machine: the pool's stacks are part of the use measured below.
   Process p(Options().with_env("RAYON_NUM_THREADS", "2"));
   p.write(frame(initialize_request(

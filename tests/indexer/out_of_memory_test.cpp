@@ -42,6 +42,14 @@ std::string assignments(std::size_t bytes) {
   return text;
 }
 
+// One statement of about `bytes`: a file is indexed statement by statement, so only a statement
+// this large needs its whole tree at once.
+std::string one_long_list(std::size_t bytes) {
+  std::string text = "x = [";
+  while (text.size() < bytes) text += "0,";
+  return text + "]\n";
+}
+
 // Each allocation of the read, the parse, the binding and the conversion fails in turn.
 TEST(IndexFileOutOfMemory, EveryAllocationOfTheFileMayFail) {
   TempTree tree;
@@ -69,17 +77,18 @@ TEST(IndexFileOutOfMemory, EveryAllocationOfTheFileMayFail) {
 
 struct BatchCase {
   const char* name;
-  std::size_t big_file;  // bytes of x=1 lines; what does not fit is 256 KiB in one piece
+  std::size_t big_file;  // bytes; what does not fit is 256 KiB in one piece
+  bool one_statement;    // else x=1 lines
   bool parallel;
 };
 
 // The text alone does not fit, or only what is built from it; on the calling thread or on the
 // pool's, where a throw would end the whole batch.
 const BatchCase kBatchCases[] = {
-    {"text_sequential", 512 << 10, false},
-    {"text_parallel", 512 << 10, true},
-    {"tree_sequential", 128 << 10, false},
-    {"tree_parallel", 128 << 10, true},
+    {"text_sequential", 512 << 10, false, false},
+    {"text_parallel", 512 << 10, false, true},
+    {"tree_sequential", 128 << 10, true, false},
+    {"tree_parallel", 128 << 10, true, true},
 };
 
 class IndexBatchOutOfMemory : public ::testing::TestWithParam<BatchCase> {};
@@ -89,7 +98,9 @@ TEST_P(IndexBatchOutOfMemory, OnlyTheFileThatDidNotFitFails) {
   std::vector<FileToIndex> files;
   for (int i = 0; i < 8; ++i)
     files.push_back(stub_at(tree, "s" + std::to_string(i) + ".pyi", kStub));
-  files[3] = stub_at(tree, "big.pyi", assignments(GetParam().big_file));
+  const BatchCase& c = GetParam();
+  files[3] = stub_at(tree, "big.pyi",
+                     c.one_statement ? one_long_list(c.big_file) : assignments(c.big_file));
   Indexer indexer;
   std::vector<FileIndexResult> got;
   {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -42,6 +43,9 @@ const SyntaxCase kSyntaxCases[] = {
     {"exponent_without_digit", "1ex", "invalid number at line 1 column 3"},
     {"out_of_range", "1e400", "number out of range at line 1 column 5"},
     {"negative_out_of_range", "-1e400", "number out of range at line 1 column 6"},
+    {"just_out_of_range", "1.8e308", "number out of range at line 1 column 7"},
+    {"long_integer_out_of_range", "1" + std::string(309, '0'),
+     "number out of range at line 1 column 310"},
     {"lone_trailing_surrogate", "\"\\udc00\"",
      "lone leading surrogate in hex escape at line 1 column 7"},
     {"leading_without_partner", "\"\\ud800x\"", "unexpected end of hex escape at line 1 column 8"},
@@ -61,6 +65,16 @@ TEST_P(SyntaxTest, ReportsTextAndPosition) {
   auto v = parse(GetParam().text);
   ASSERT_FALSE(v) << write(*v);
   EXPECT_EQ(v.error(), GetParam().want);
+}
+
+// A value that is only checked must fail exactly as one that is built: a client sees the same
+// text whether or not its method reads the value.
+TEST_P(SyntaxTest, CheckingWithoutBuildingReportsTheSame) {
+  Cursor c(GetParam().text);
+  auto checked = c.check_value(0);
+  auto r = checked ? c.end_of_text() : Result<void>(Unexpected(checked.error()));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), GetParam().want);
 }
 
 INSTANTIATE_TEST_SUITE_P(Json, SyntaxTest, testing::ValuesIn(kSyntaxCases),
@@ -135,6 +149,30 @@ TEST(JsonDepth, LimitCountsTheOutermostLevel) {
   auto too_deep = parse(nested(128));
   ASSERT_FALSE(too_deep);
   EXPECT_EQ(too_deep.error(), "recursion limit exceeded at line 1 column 128");
+}
+
+TEST(JsonCheck, KeepsTheTextAndLimitsDepthAsParsing) {
+  Cursor c(R"( [1, {"a": "\u00e9"}] ,)");
+  auto text = c.check_value(0);
+  ASSERT_TRUE(text) << text.error();
+  EXPECT_EQ(*text, R"([1, {"a": "\u00e9"}])");
+  EXPECT_EQ(write(build(RawValue{*text})), R"([1,{"a":"é"}])");
+  EXPECT_EQ(c.peek(), ',');
+
+  // Near the top of the range, where a check cannot tell from the digits alone.
+  for (const std::string& in_range :
+       std::vector<std::string>{"1.7e308", "0.001e310", "-1.7976931348623157e308", "1e-400",
+                                std::string(308, '9'), "1" + std::string(400, '0') + "e-100"}) {
+    EXPECT_TRUE(Cursor(in_range).check_value(0)) << in_range;
+    EXPECT_TRUE(parse(in_range)) << in_range;
+  }
+
+  auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  EXPECT_TRUE(Cursor(nested(127)).check_value(0));
+  const std::string too_deep = nested(128);
+  EXPECT_EQ(Cursor(too_deep).check_value(0).error(),
+            "recursion limit exceeded at line 1 column 128");
+  EXPECT_TRUE(build(RawValue{}).is_null());
 }
 
 TEST(JsonSkip, SkipsAnyDepthAndStillChecksSyntax) {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../e2e/hostile_support.h"
 #include "deep_tree.h"
 #include "scan_tree.h"
 
@@ -305,6 +307,41 @@ TEST(PackageScanner, DeepWalkKeepsListingOrder) {
   ASSERT_EQ(result.files.size(), want.size());
   for (std::size_t i = 0; i < want.size(); ++i) {
     ASSERT_EQ(result.files[i].path, want[i]) << "file " << i;
+  }
+}
+
+// The open-file limit that leaves exactly `free` descriptors to open: the numbers the kernel
+// would hand out next are the lowest free ones.
+rlim_t limit_leaving(int free) {
+  std::vector<int> fds;
+  for (int i = 0; i < free; ++i) fds.push_back(::dup(STDIN_FILENO));
+  const int highest = *std::max_element(fds.begin(), fds.end());
+  for (const int fd : fds) ::close(fd);
+  return static_cast<rlim_t>(highest) + 1;
+}
+
+// Out of descriptors, the walk closes directories it holds open and goes on: a low open-file
+// limit once cut a 300-level listing short with nothing but a warning. The tightest limit
+// leaves room for the root, the package, the directory listed and the one opened below it.
+TEST(PackageScanner, LowOpenFileLimitListsEveryFile) {
+  DeepTree tree;
+  std::string dir = tree.root() + "/pkg";
+  for (int level = 0; level < 300; ++level, dir += "/d") {
+    std::filesystem::create_directories(dir);
+    for (const char* name : {"__init__.py", "a.py", "b.pyi", "c.py"}) {
+      std::ofstream(dir + "/" + name);
+    }
+  }
+  ScanConfig config;
+  config.roots = {tree.root()};
+  config.default_depth = {kUnlimitedDepth, false};
+  const auto all = describe_all(PackageScanner(config).scan(), tree.root());
+  ASSERT_EQ(all.size(), 1200u);
+  for (const rlim_t limit : {rlim_t{64}, rlim_t{16}, limit_leaving(4)}) {
+    e2e::SoftLimit lowered(RLIMIT_NOFILE, limit);
+    const auto listed = describe_all(PackageScanner(config).scan(), tree.root());
+    EXPECT_EQ(listed.size(), all.size()) << "open-file limit " << limit;
+    EXPECT_TRUE(listed == all) << "open-file limit " << limit;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "deep_tree.h"
 #include "log/log.h"
 #include "package_scanner/package_scanner.h"
 #include "scan_tree.h"
@@ -68,6 +69,32 @@ TEST(PackageScannerLog, WritesItsLinesUnderItsTarget) {
                               "/gone\": No such file or directory (os error 2)\n"));
   // Files directly in a root are not announced one by one.
   EXPECT_THAT(text, Not(HasSubstr("m.pyi\" (stub")));
+}
+
+// A directory the walk closed to save descriptors is opened again by name; when the name leads
+// to another directory by then, the rest of the first is out of reach, and the log must say so.
+TEST(PackageScannerLog, WarnsOfADirectoryReplacedDuringTheWalk) {
+  ::setenv("RUST_LOG", "korvane_indexer::package_scanner=warn", 1);
+  ::setenv("NO_COLOR", "1", 1);
+  log::install_from_environment();
+  DeepTree tree;
+  tree.chain("pkg", 1);
+  build_chain(tree.root() + "/pkg", "a", 70);  // far below the directories kept open
+  const std::string a = tree.root() + "/pkg/a";
+  PackageScanner::set_reopen_hook_for_testing([&](const std::string& dir) {
+    if (dir != a) return;
+    ASSERT_EQ(::rename(a.c_str(), (tree.root() + "/pkg/moved").c_str()), 0);
+    ASSERT_EQ(::mkdir(a.c_str(), 0755), 0);
+  });
+  const std::string text = capture_stderr([&] {
+    ScanConfig config;
+    config.roots = {tree.root()};
+    config.default_depth = {kUnlimitedDepth, false};
+    PackageScanner(std::move(config)).scan();
+  });
+  PackageScanner::set_reopen_hook_for_testing(nullptr);
+  EXPECT_THAT(text, HasSubstr(" WARN korvane_indexer::package_scanner: Directory \"" + a +
+                              "\" was replaced during the scan; the rest of it is skipped\n"));
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_P(RequestDecodeTest, Decodes) {
     EXPECT_EQ(r->id->to_string(), c.id);
   }
   EXPECT_EQ(r->method, c.method);
-  EXPECT_EQ(json::write(r->params), c.params);
+  EXPECT_EQ(json::write(json::build(r->params)), c.params);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocol, RequestDecodeTest, testing::ValuesIn(kRequestCases),
@@ -128,6 +128,19 @@ const FailCase kFailCases[] = {
      "invalid type: map, expected a string at line 1 column 26"},
     {"array_form_array_jsonrpc", "[[1]]",
      "invalid type: sequence, expected a string at line 1 column 1"},
+    // Params are checked in full though not built: their errors are those of a built value.
+    {"params_out_of_range", R"({"jsonrpc":"2.0","method":"m","params":[1e400]})",
+     "number out of range at line 1 column 45"},
+    {"params_lone_surrogate", R"({"jsonrpc":"2.0","method":"m","params":{"\udc00":1}})",
+     "lone leading surrogate in hex escape at line 1 column 47"},
+    {"params_bad_partner", R"({"jsonrpc":"2.0","method":"m","params":["\ud800x"]})",
+     "unexpected end of hex escape at line 1 column 48"},
+    {"params_cut", R"({"jsonrpc":"2.0","method":"m","params":{"a":[1,)",
+     "EOF while parsing a value at line 1 column 47"},
+    {"params_missing_colon", R"({"jsonrpc":"2.0","method":"m","params":{"a" 1}})",
+     "expected `:` at line 1 column 45"},
+    {"params_then_duplicate", R"({"jsonrpc":"2.0","method":"m","params":[],"params":{})",
+     "duplicate field `params` at line 1 column 50"},
     {"too_deep",
      R"({"jsonrpc":"2.0","method":"m","params":)" + std::string(127, '[') + std::string(127, ']') +
          "}",
@@ -149,6 +162,17 @@ TEST(RequestDecode, DeepestAllowedParams) {
   const std::string body = R"({"jsonrpc":"2.0","method":"m","params":)" + std::string(126, '[') +
                            std::string(126, ']') + "}";
   EXPECT_TRUE(decode_request(body));
+}
+
+TEST(RequestDecode, KeepsParamsAsTheirTextUnbuilt) {
+  const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"m","params": [1, {"a" : "\n"}] })";
+  auto r = decode_request(body);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->params.text, R"([1, {"a" : "\n"}])");
+  EXPECT_EQ(r->params.text.data(), body.data() + body.find('['));
+  // In array form, and absent: an empty text that builds as null.
+  EXPECT_EQ(decode_request(R"(["2.0",1,"m",{}])")->params.text, "{}");
+  EXPECT_TRUE(decode_request(R"(["2.0",1,"m"])")->params.text.empty());
 }
 
 TEST(RequestId, NumberAndTextShareTheStringFormButDiffer) {

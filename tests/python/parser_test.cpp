@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "python/ast_dump.h"
 
@@ -409,6 +411,100 @@ TEST(ParserModule, KeepsTheSourceAndSkipsAByteOrderMark) {
   // Moving hands the tree over intact.
   ParsedModule moved = std::move(*parsed);
   EXPECT_EQ(dump(moved.body()), "[Assign([Name(x)], Int(1))]");
+}
+
+// Statement by statement, a parse must see what the whole parse sees: statements that go on past
+// their first line at indentation zero (elif, except, decorators) and errors anywhere.
+std::string error_text(const ParseError& error) {
+  return "error: " + error.kind_text() + " at " + std::to_string(error.range.start) + ".." +
+         std::to_string(error.range.end);
+}
+
+// An outline's definitions have no parameters to dump: those print by kind and range only.
+std::string render(const Stmt& stmt, ParseDepth depth) {
+  if (depth == ParseDepth::Full) return dump(&stmt) + "\n";
+  return std::string(node_kind_name(stmt.kind)) + " " + std::to_string(stmt.range.start) + ".." +
+         std::to_string(stmt.range.end) + "\n";
+}
+
+std::string dump_statements(const std::string& source, ParseDepth depth) {
+  std::string out;
+  auto parsed = parse_module(source, depth);
+  if (!parsed) return error_text(parsed.error());
+  for (const Stmt* stmt : parsed->body()) out += render(*stmt, depth);
+  return out;
+}
+
+std::string stream_statements(const std::string& source, ParseDepth depth) {
+  std::string out;
+  auto streamed =
+      parse_module_statements(source, depth, [&](const Stmt& stmt) { out += render(stmt, depth); });
+  if (!streamed) return error_text(streamed.error());
+  return out;
+}
+
+TEST(ParserStatements, VisitsWhatTheWholeParseBuilds) {
+  std::string many;
+  for (int i = 0; i < 3000; ++i) many += "x = 1\n";  // past the tokens kept behind
+  const std::string sources[] = {
+      "if a:\n    x = 1\nelif b:\n    y = 2\nelse:\n    z = 3\nw = 4\n",
+      "try:\n    pass\nexcept E as e:\n    pass\nelse:\n    pass\nfinally:\n    pass\nq = 1\n",
+      "@d\n\n# comment\n@e(1,\n  2)\nasync def f():\n    pass\nclass C: pass\n",
+      "for i in x:\n    pass\nelse:\n    pass\nwhile x:\n    pass\nelse:\n    pass\n",
+      "match x:\n    case 1:\n        pass\nmatch = 1\n",
+      "a = 1; b = 2; c = 3\nd = \\\n    4\nif x: pass\nelse: pass\n",
+      "with (open(a) as b,\n      open(c) as d):\n    pass\nx = f'{a!r:>{w}}'\n",
+      "\xEF\xBB\xBFx = 1",
+      "x = 1\ny = (\n",            // the lexer's error, at the end
+      "x = 1\ny = = 2\nz = 3\n",   // the parser's, in the middle
+      "x = 1\n  y = 2\n",          // unexpected indent
+      "    x = 1\ny = 2\n",        // ... on the first line
+      "x = 1\nelse:\n    pass\n",  // a continuation with nothing to continue
+      "def f():\n    if a:\n        pass\n  else:\n        pass\n",
+      "x = 1\n$\ny = 2\n",
+      "x = 1\n" + std::string(1, '\0'),
+      many + "if a:\n    pass\nelse:\n    pass\n@d\ndef f(): pass\n" + many,
+      many + "y = (\n",
+  };
+  for (const std::string& source : sources) {
+    for (ParseDepth depth : {ParseDepth::Full, ParseDepth::Outline}) {
+      EXPECT_EQ(stream_statements(source, depth), dump_statements(source, depth))
+          << source.substr(0, 120);
+    }
+  }
+}
+
+// A visitor may parse another module while it reads a statement; neither parse disturbs the other.
+TEST(ParserStatements, NestsInsideAVisitor) {
+  const std::string outer = "a = 1\nb = [2,\n 3]\nif c:\n    d = 4\nelse:\n    e = 5\n";
+  const std::string inner = "x = (1,\n     2)\ny = 3\n";
+  std::string got, inner_got;
+  auto streamed = parse_module_statements(outer, ParseDepth::Full, [&](const Stmt& stmt) {
+    inner_got.clear();
+    auto nested = parse_module_statements(
+        inner, ParseDepth::Full, [&](const Stmt& nested_stmt) { inner_got += dump(&nested_stmt); });
+    EXPECT_TRUE(nested);
+    EXPECT_EQ(inner_got,
+              dump(parse_module(inner)->body()[0]) + dump(parse_module(inner)->body()[1]));
+    got += render(stmt, ParseDepth::Full);
+  });
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(got, dump_statements(outer, ParseDepth::Full));
+}
+
+// A statement's tree goes once it has been read: the next one is built in the same memory.
+TEST(ParserStatements, ReusesTheMemoryOfStatementsItHasRead) {
+  std::string source;
+  for (int i = 0; i < 10000; ++i) source += "name = [1, 2, 3]\n";
+  std::set<const Stmt*> seen;
+  std::size_t count = 0;
+  auto streamed = parse_module_statements(source, ParseDepth::Full, [&](const Stmt& stmt) {
+    seen.insert(&stmt);
+    ++count;
+  });
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(count, 10000u);
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "server/server.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -187,6 +190,22 @@ TEST(Cancel, IdStaysUntilItArrives) {
   EXPECT_EQ(server.pending_cancellations(), 1u);
   EXPECT_EQ(reply(server, req("10", "ping")), error("10", -32800, "Request was cancelled"));
   EXPECT_THAT(reply(server, req("10", "ping")), HasSubstr(R"("pong":true)"));
+}
+
+// Trimming after every message made a long session's pings several times dearer.
+TEST(Memory, PingsAndNotificationsNeverTrim) {
+  const int null_out = ::open("/dev/null", O_WRONLY);
+  ASSERT_GE(null_out, 0);
+  Transport transport(-1, null_out);
+  Server server;
+  ASSERT_TRUE(server.on_message(kInit, transport));
+  const std::size_t after_init = server.memory_trims();
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(server.on_message(req(std::to_string(i + 2), "ping"), transport));
+    ASSERT_TRUE(server.on_message(note("$/cancelRequest", R"({"id":"x"})"), transport));
+  }
+  EXPECT_EQ(server.memory_trims(), after_init);
+  ::close(null_out);
 }
 
 TEST(Milliseconds, RoundDown) {
