@@ -37,22 +37,22 @@ bool TrimPolicy::after_message(MessageKind kind, std::size_t bytes) {
   // Not even a reading: it walks the free chunks too, and pings come by the thousand.
   if (kind != MessageKind::kRequest) return false;
   traffic_ += bytes;
-  return look(traffic_ >= limits_.traffic);
+  return look(limits_.settled_growth, traffic_ >= limits_.traffic);
 }
 
 bool TrimPolicy::after_freeing(std::size_t bytes) {
   freed_ += bytes;
   if (bytes != 0 && freed_ < limits_.freed_step) return false;
-  return look(false);
+  return look(limits_.free_growth, false);
 }
 
-bool TrimPolicy::look(bool force) {
+bool TrimPolicy::look(std::size_t growth, bool force) {
   freed_ = 0;
   const std::optional<std::size_t> free_now = free_bytes_();
   bool trim = force;
   if (free_now) {
     const std::size_t lowest = std::min(lowest_free_.value_or(*free_now), *free_now);
-    trim = trim || *free_now - lowest > limits_.free_growth;
+    trim = trim || *free_now - lowest > growth;
     lowest_free_ = lowest;
   }
   if (!trim) return false;

@@ -39,7 +39,8 @@ enum class MessageKind {
 
 // Decides after each message, and where a request says it freed memory, whether to trim. Trims
 // when, since the last trim, the allocator's free memory rose above its lowest reading by more than
-// `free_growth` (the message freed that much, most of it still resident), or the messages and
+// `free_growth` within a request or `settled_growth` after one (the message freed that much, most
+// of it still resident), or the messages and
 // replies added up to `traffic` bytes (what a run of requests touched and freed again without the
 // free total ever rising). Free memory alone says nothing: after one big request it stays high,
 // trimmed or not.
@@ -51,6 +52,10 @@ class TrimPolicy {
     std::size_t free_growth = std::size_t{8} << 20;
     std::size_t traffic = std::size_t{8} << 20;
     std::size_t freed_step = std::size_t{1} << 20;
+    // The growth that a finished request needs to trim. Lower than within a request: once its
+    // reply is out the server idles, and a batch that trimmed midway frees its last tables and
+    // parses after that trim, less than `free_growth` but still megabytes.
+    std::size_t settled_growth = std::size_t{1} << 20;
   };
   using FreeBytes = std::function<std::optional<std::size_t>()>;
   using Trim = std::function<void()>;
@@ -73,8 +78,8 @@ class TrimPolicy {
   std::size_t trims() const { return trims_; }
 
  private:
-  // Reads the allocator and trims when its free memory grew enough or `force`.
-  bool look(bool force);
+  // Reads the allocator and trims when its free memory grew more than `growth` or `force`.
+  bool look(std::size_t growth, bool force);
 
   Limits limits_;
   FreeBytes free_bytes_;
