@@ -160,7 +160,7 @@ class PackageWalker {
   bool include_all_symbols_;
   std::vector<ModuleFileInfo>& out_;
   std::vector<Frame> stack_;
-  absl::flat_hash_set<DirIdentity> descent_;
+  GrowthSafe<absl::flat_hash_set<DirIdentity>> descent_;
   std::string package_;
   std::size_t stride_ = kOpenWindow;
 };

@@ -20,6 +20,8 @@
 #include <absl/container/flat_hash_map.h>
 #include <absl/container/flat_hash_set.h>
 
+#include "util/growth_safe_table.h"
+
 namespace korvane::package_scanner {
 
 class DirListing;
@@ -51,7 +53,7 @@ struct ScanConfig {
   std::optional<std::string> bundled_stub_path;
   DepthLimit default_depth;
   // Keyed by the exact name of a directory directly in a root.
-  absl::flat_hash_map<std::string, DepthLimit> package_depths;
+  GrowthSafe<absl::flat_hash_map<std::string, DepthLimit>> package_depths;
   // Skipped only inside the standard-library stub tree.
   absl::flat_hash_set<std::string> excluded_modules = {"__future__", "this", "antigravity"};
   bool include_third_party = true;
@@ -119,7 +121,7 @@ class PackageScanner {
 
   ScanConfig config_;
   // Keyed by component_key(dir); searches that found nothing are remembered too.
-  absl::flat_hash_map<std::string, std::optional<uint32_t>> namespace_depth_cache_;
+  GrowthSafe<absl::flat_hash_map<std::string, std::optional<uint32_t>>> namespace_depth_cache_;
 };
 
 }  // namespace korvane::package_scanner

@@ -180,6 +180,40 @@ TEST(OutOfMemoryReply, EveryAllocationOfARequestMayFail) {
   }
 }
 
+// A scan runs out at each of its allocations in turn, its directory tables' included: the reply is
+// whole or the internal error, and the server goes on.
+TEST(OutOfMemoryReply, EveryAllocationOfAScanMayFail) {
+  TempTree tree;
+  tree.file("site/pkg/__init__.py", "");
+  tree.file("site/pkg/sub/mod.py", "");
+  tree.file("site/top.py", "");
+  const std::string body = R"({"jsonrpc":"2.0","id":9,"method":"scanPackages","params":)"
+                           R"({"searchRoots":[")" +
+                           (tree.root() / "site").string() + R"("]}})";
+  Session session;
+  const std::string whole = timeless(session.answer(body));
+  ASSERT_THAT(whole, HasSubstr("pkg/__init__.py"));
+  for (std::size_t n = 1;; ++n) {
+    const auto before = session.output().size();
+    bool failed = false;
+    {
+      FailingAllocations fail = FailingAllocations::nth(n);
+      ASSERT_TRUE(session.server().on_message(body, session.transport()).has_value()) << n;
+      failed = fail.failed();
+    }
+    const std::string got = timeless(session.output().substr(before));
+    if (!failed) {
+      EXPECT_EQ(got, whole);
+      break;
+    }
+    ASSERT_THAT((std::vector<std::string>{whole, with_id("9"), std::string(kUndecoded)}),
+                ::testing::Contains(got))
+        << "allocation " << n;
+    ASSERT_THAT(session.answer(R"({"jsonrpc":"2.0","id":8,"method":"ping"})"),
+                HasSubstr(R"("id":8,"result":{)"));
+  }
+}
+
 // When even the error cannot be made, the one prepared in advance is sent.
 TEST(OutOfMemoryReply, SendsWithoutAllocating) {
   Session session;
