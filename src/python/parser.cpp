@@ -93,13 +93,6 @@ std::string_view Parser::identifier(const Token& t) {
   return arena_.copy_text(out);
 }
 
-bool Parser::parse_file(StmtList* body) {
-  size_t mark = stack_.size();
-  if (!parse_statements_until(TokenKind::EndOfFile)) return false;
-  *body = take<Stmt>(stack_, mark);
-  return true;
-}
-
 namespace {
 
 // How far past a statement's last token the parser may look (it peeks two ahead), with margin.
@@ -142,6 +135,22 @@ bool Parser::lex_statement(Lexer& lexer, std::vector<Token>& tokens, std::vector
 
 bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
                                   const StatementVisitor& visit) {
+  return parse_top_level(lexer, tokens, [&](size_t mark) {
+    for (size_t i = mark; i < stack_.size(); ++i) visit(*static_cast<const Stmt*>(stack_[i]));
+    stack_.resize(mark);
+    arena_.reset();
+  });
+}
+
+bool Parser::parse_file(Lexer& lexer, std::vector<Token>& tokens, std::vector<Stmt*>* body) {
+  return parse_top_level(lexer, tokens, [&](size_t mark) {
+    for (size_t i = mark; i < stack_.size(); ++i) body->push_back(static_cast<Stmt*>(stack_[i]));
+    stack_.resize(mark);
+  });
+}
+
+template <class OnStatement>
+bool Parser::parse_top_level(Lexer& lexer, std::vector<Token>& tokens, OnStatement on_statement) {
   std::vector<size_t> top_lines;
   lexer.begin(tokens, top_lines);
   bool lexing = true;
@@ -152,9 +161,7 @@ bool Parser::parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
     const size_t mark = stack_.size();
     if (!parse_statement()) return false;
     progress_guard(before);
-    for (size_t i = mark; i < stack_.size(); ++i) visit(*static_cast<const Stmt*>(stack_[i]));
-    stack_.resize(mark);
-    arena_.reset();
+    on_statement(mark);
     if (pos_ > kDroppedTokens) {
       // prev_end() still reads the token before the current one.
       const uint32_t dropped = pos_ - 1;
@@ -174,20 +181,10 @@ namespace {
 // far longer than faulting in a fresh one.
 constexpr size_t kKeptTokens = size_t{1} << 14;
 constexpr size_t kFirstOutlineBlock = 512;
-constexpr size_t kOutlineBytesPerToken = 12;
 constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
-// An outline keeps the module level whole, and of a definition there only its first tokens'
-// worth: the tokens outside any indented block bound it.
-size_t outline_first_block(const std::vector<Token>& tokens) {
-  size_t depth = 0, top_level = 0;
-  for (const Token& t : tokens) {
-    depth += t.kind == TokenKind::Indent;
-    depth -= t.kind == TokenKind::Dedent;
-    top_level += depth == 0;
-  }
-  return std::clamp<size_t>(top_level * kOutlineBytesPerToken, kFirstOutlineBlock,
-                            kLargestOutlineBlock);
-}
+// A full tree takes 25 to 30 bytes per token, and source text mostly has a token every 4 to 5
+// bytes.
+constexpr size_t kFullTreeBytesPerSourceByte = 5;
 
 // What rules a text out before any token is read: its size, a NUL byte.
 std::optional<ParseError> check_text(std::string_view source) {
@@ -221,8 +218,8 @@ constexpr size_t kLargestStatementBlock = size_t{1} << 20;
 Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDepth depth) {
   if (auto error = check_text(source)) return Unexpected(std::move(*error));
   const uint32_t start = text_start(source);
-  // Each thread keeps its token array from file to file: a fresh one per file costs an
-  // allocation as large as three times the source and a page fault for every 4 KiB of it.
+  // Each thread keeps its token array from file to file: it holds the tokens of a statement or
+  // a few thousand, and a fresh one per file would cost allocations and page faults again.
   thread_local std::vector<Token> tokens;
   struct ReleaseHuge {
     ~ReleaseHuge() {
@@ -231,22 +228,21 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
   } release;
   tokens.clear();
   Lexer lexer(source, start);
-  lexer.run(tokens);
   const bool outline = depth == ParseDepth::Outline;
-  // A full tree takes 25 to 30 bytes per token; a first block a little below that, then small
-  // blocks, wastes little memory and costs few allocations. An outline's size is not known
-  // beforehand: it is mostly far smaller, so its blocks start small and grow.
-  size_t estimate = tokens.size() * 24;
-  auto arena = outline ? std::make_unique<Arena>(outline_first_block(tokens), kFirstOutlineBlock,
+  // The tokens come and go while the tree grows, so its size is known only from the text. A full
+  // tree's first block is sized to hold it mostly, then small blocks follow: little waste, few
+  // allocations. An outline is mostly far smaller than that: its blocks start small and grow.
+  const size_t estimate = source.size() * kFullTreeBytesPerSourceByte;
+  auto arena = outline ? std::make_unique<Arena>(kFirstOutlineBlock, kFirstOutlineBlock,
                                                  kLargestOutlineBlock)
                        : std::make_unique<Arena>(std::max<size_t>(estimate, 256),
                                                  std::clamp<size_t>(estimate / 16, 1024, 1u << 20));
   Parser parser(source, tokens, lexer.error(), *arena, outline);
-  StmtList body;
-  const bool parsed = parser.parse_file(&body);
+  std::vector<Stmt*> body;
+  const bool parsed = parser.parse_file(lexer, tokens, &body);
   arena->release_scratch();
   if (!parsed) return Unexpected(std::move(parser.error()));
-  return ParsedModule(std::move(arena), body, source);
+  return ParsedModule(std::move(arena), std::move(body), source);
 }
 
 Result<void, ParseError> parse_module_statements(std::string_view source, ParseDepth depth,

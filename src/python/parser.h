@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "python/arena.h"
 #include "python/ast.h"
@@ -27,26 +28,32 @@ namespace korvane::python {
 // which it does NOT own: the caller keeps the text alive (and unchanged) as long as the module.
 class ParsedModule {
  public:
-  ParsedModule(std::unique_ptr<Arena> arena, StmtList body, std::string_view source)
-      : arena_(std::move(arena)), body_(body), source_(source) {}
+  // `body` holds the module's statements, whose nodes live in `arena`.
+  ParsedModule(std::unique_ptr<Arena> arena, std::vector<Stmt*> body, std::string_view source)
+      : arena_(std::move(arena)), statements_(std::move(body)), source_(source) {}
   ParsedModule(ParsedModule&&) noexcept = default;
   ParsedModule& operator=(ParsedModule&&) noexcept = default;
   ParsedModule(const ParsedModule&) = delete;
   ParsedModule& operator=(const ParsedModule&) = delete;
 
   // The module's statements in source order.
-  StmtList body() const { return body_; }
+  StmtList body() const { return statements_; }
   // The text given to parse_module (a leading byte-order mark included).
   std::string_view source() const { return source_; }
   // The source text of a range.
   std::string_view text(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
-  // Memory the tree takes.
-  size_t arena_bytes() const { return arena_ ? arena_->bytes_reserved() : 0; }
+  // Memory the tree takes: its arena and its list of statements.
+  size_t arena_bytes() const {
+    return (arena_ ? arena_->bytes_reserved() : 0) + statements_.capacity() * sizeof(Stmt*);
+  }
   const Arena* arena() const { return arena_.get(); }
 
  private:
   std::unique_ptr<Arena> arena_;
-  StmtList body_;
+  // Outside the arena: a module's list of statements is its one list that grows with the text,
+  // and built in place it is never copied, so a file of millions of statements does not hold it
+  // twice at the end of its parse. A move keeps its storage, so body() stays valid.
+  std::vector<Stmt*> statements_;
   std::string_view source_;
 };
 

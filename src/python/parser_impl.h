@@ -36,10 +36,11 @@ class Parser {
   // With `outline`, definitions are parsed into the arena's scratch and only their outline kept.
   Parser(std::string_view source, const std::vector<Token>& tokens, const ParseError& lex_error,
          Arena& arena, bool outline = false);
-  // The module's statements, or false with error() set.
-  bool parse_file(StmtList* body);
-  // The same parse over `tokens` (the array the parser reads) as `lexer` fills it on demand: each
-  // top-level statement goes to `visit`, then the arena is reset and the tokens behind dropped.
+  // The module's statements, or false with error() set. The parser reads `tokens` as `lexer`
+  // fills it on demand and drops the tokens behind each top-level statement, so the tree is the
+  // only thing that grows with the text.
+  bool parse_file(Lexer& lexer, std::vector<Token>& tokens, std::vector<Stmt*>* body);
+  // The same parse, but each top-level statement goes to `visit`, then the arena is reset.
   bool parse_file_streaming(Lexer& lexer, std::vector<Token>& tokens,
                             const StatementVisitor& visit);
   ParseError& error() { return error_; }
@@ -88,6 +89,10 @@ class Parser {
   // Lexes on until `tokens` holds the whole top-level statement at `from` and a few tokens past
   // it, or the whole text; `top_lines` are the lexer's starts of lines at indentation zero, from
   // which those before `from` are dropped. Returns whether the lexer has more to give.
+  // Parses the top-level statements one by one; `on_statement(mark)` sees each one's nodes on
+  // the stack from `mark` before the tokens behind it are dropped.
+  template <class OnStatement>
+  bool parse_top_level(Lexer& lexer, std::vector<Token>& tokens, OnStatement on_statement);
   static bool lex_statement(Lexer& lexer, std::vector<Token>& tokens,
                             std::vector<size_t>& top_lines, size_t from, bool lexing);
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "python/ast_dump.h"
+#include "python/lexer.h"
+#include "python/parser_impl.h"
 
 namespace korvane::python {
 namespace {
@@ -505,6 +507,25 @@ TEST(ParserStatements, ReusesTheMemoryOfStatementsItHasRead) {
   ASSERT_TRUE(streamed);
   EXPECT_EQ(count, 10000u);
   EXPECT_EQ(seen.size(), 1u);
+}
+
+// A whole-module parse keeps its tree, but not the tokens it was built from: those behind the
+// statement being parsed are dropped, so a file of millions of statements does not hold them all.
+TEST(ParserWhole, DropsTheTokensBehindItsStatements) {
+  std::string source;
+  for (int i = 0; i < 20000; ++i) source += "x = 1\n";
+  source += "def f(\n    a,\n):\n    return a\n";
+  for (ParseDepth depth : {ParseDepth::Full, ParseDepth::Outline}) {
+    std::vector<Token> tokens;
+    Lexer lexer(source, 0);
+    Arena arena;
+    Parser parser(source, tokens, lexer.error(), arena, depth == ParseDepth::Outline);
+    std::vector<Stmt*> body;
+    ASSERT_TRUE(parser.parse_file(lexer, tokens, &body));
+    EXPECT_EQ(body.size(), 20001u);
+    EXPECT_LT(tokens.size(), 20000u) << "of 80,000 tokens";
+    EXPECT_EQ(body.back()->range.start, 120000u);
+  }
 }
 
 }  // namespace
