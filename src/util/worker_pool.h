@@ -10,8 +10,10 @@
 // processor available to the process; never more than pool_size's bound. The calling thread is
 // one of them: its workers are started once, at the first parallel use, and live until exit. A
 // worker the system refuses to start is done without: the pool keeps those that started, down
-// to the calling thread alone, and every result is the same with any number of them. Every index
-// is visited at most once, and exactly once unless fn throws; the call returns when all are done.
+// to the calling thread alone, and every result is the same with any number of them. Under an
+// address-space limit, fewer start: their stacks take at most half of the room left, so that the
+// batches still have memory to work in. Every index is visited at most once, and exactly once
+// unless fn throws; the call returns when all are done.
 #pragma once
 
 #include <pthread.h>
