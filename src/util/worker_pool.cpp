@@ -59,16 +59,19 @@ std::size_t stacks_that_fit(std::size_t stack_bytes) {
   return (limit.rlim_cur - used) / 2 / (stack_bytes + page);  // a guard page each
 }
 
+// Never destroyed: its workers wait for work until the process ends, and an exit never waits
+// for them.
 Pool& process_pool() {
-  static Pool pool(thread_count(),
-                   [budget = stacks_that_fit(kWorkerStackBytes)](
-                       void* (*entry)(void*), void* arg,
-                       std::size_t stack_bytes) mutable -> std::optional<pthread_t> {
-                     if (budget == 0) return std::nullopt;
-                     --budget;
-                     return start_system_thread(entry, arg, stack_bytes);
-                   });
-  return pool;
+  static Pool* const pool =
+      new Pool(thread_count(),
+               [budget = stacks_that_fit(kWorkerStackBytes)](
+                   void* (*entry)(void*), void* arg,
+                   std::size_t stack_bytes) mutable -> std::optional<pthread_t> {
+                 if (budget == 0) return std::nullopt;
+                 --budget;
+                 return start_system_thread(entry, arg, stack_bytes);
+               });
+  return *pool;
 }
 
 }  // namespace
