@@ -87,5 +87,28 @@ TEST(WorkerPoolBound, WorkersThatCannotStartLeaveTheBatchToTheOthers) {
   }
 }
 
+// The deepest nesting the parser takes before it gives up, on every thread of the pool: a
+// worker's stack is smaller than the main thread's, and the parser must fail before it runs out.
+TEST(WorkerPoolBound, DeepestNestingFitsAWorkersStack) {
+  std::string source = "x = ";
+  for (int i = 0; i < 1000; ++i) source += "lambda a=";
+  source += "1\n";
+  TempDir dir;
+  const std::string path = dir.write("deep.py", source);
+  std::string files;
+  for (int i = 0; i < 32; ++i) {
+    files +=
+        std::string(i == 0 ? "" : ",") + R"({"includeAllSymbols":true,"path":")" + path + R"("})";
+  }
+  const RunResult r =
+      run_limited(frame(initialize_request(1, R"(,"featureFlags":{"crossFileResolution":false})")) +
+                      frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")),
+                  Options().with_env("RAYON_NUM_THREADS", "4"));
+  EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+  const auto bodies = r.bodies();
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(count_of(bodies[1], "error: TooDeeplyNested"), 32u) << bodies[1].substr(0, 2000);
+}
+
 }  // namespace
 }  // namespace korvane::e2e
