@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests, the benchmarks and the fuzzers need.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-          libtbb-dev libabsl-dev libicu-dev libfmt-dev
+          libabsl-dev libicu-dev libfmt-dev
           libgtest-dev libgmock-dev libbenchmark-dev python3 python3-typeshed python3-mypy)
 missing=()
 for p in "${packages[@]}"; do

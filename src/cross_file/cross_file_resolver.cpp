@@ -283,7 +283,10 @@ void CrossFileResolver::build_from_files(std::span<const indexer::FileToIndex> f
     }
   };
   if (parallel) {
-    worker_pool::parallel_for_each_index(files.size(), build);
+    const worker_pool::Workers workers = worker_pool::parallel_for_each_index(files.size(), build);
+    if (auto shortfall = worker_pool::shortfall_text(workers)) {
+      KLOG_WARN(kResolverLogTarget, "{}", *shortfall);
+    }
   } else {
     for (std::size_t i = 0; i < files.size(); ++i) build(i);
   }

@@ -206,8 +206,11 @@ std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> f
                                                   bool parallel) const {
   std::vector<FileIndexResult> results(files.size());
   if (parallel) {
-    worker_pool::parallel_for_each_index(files.size(),
-                                         [&](std::size_t i) { results[i] = index_file(files[i]); });
+    const worker_pool::Workers workers = worker_pool::parallel_for_each_index(
+        files.size(), [&](std::size_t i) { results[i] = index_file(files[i]); });
+    if (auto shortfall = worker_pool::shortfall_text(workers)) {
+      KLOG_WARN(kLogTarget, "{}", *shortfall);
+    }
   } else {
     for (std::size_t i = 0; i < files.size(); ++i) results[i] = index_file(files[i]);
   }

@@ -1,55 +1,78 @@
 #include "util/worker_pool.h"
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
-#include <memory>
+#include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include <tbb/blocked_range.h>
-#include <tbb/global_control.h>
-#include <tbb/info.h>
-#include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
-
-#if defined(__SANITIZE_THREAD__)
-#define KORVANE_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KORVANE_THREAD_SANITIZER 1
-#endif
-#endif
+#include <fmt/format.h>
 
 namespace korvane::worker_pool {
 
-namespace {
-
-std::size_t configured_threads() {
-  const int processors = tbb::info::default_concurrency();
-  return pool_size(std::getenv("RAYON_NUM_THREADS"),
-                   static_cast<std::size_t>(processors > 0 ? processors : 1));
-}
-
-#ifndef KORVANE_THREAD_SANITIZER
-struct Pool {
-  explicit Pool(std::size_t threads)
-      : size(threads),
-        control(tbb::global_control::max_allowed_parallelism, threads),
-        arena(static_cast<int>(threads)) {}
-  std::size_t size;
-  // Lets the pool exceed the processor count when RAYON_NUM_THREADS asks for more (up to the
-  // bound of pool_size).
-  tbb::global_control control;
-  tbb::task_arena arena;
+// One parallel call: its indexes are taken one at a time from `next` by every thread inside.
+struct Pool::Batch {
+  std::size_t count = 0;
+  const std::function<void(std::size_t)>* fn = nullptr;
+  std::atomic<std::size_t> next{0};
+  std::mutex failure_mutex;
+  std::exception_ptr failure;  // the first exception thrown by fn
 };
 
-Pool& pool() {
-  static Pool instance(configured_threads());
-  return instance;
+namespace {
+
+// Processors this process may run on (its affinity mask, which containers and taskset narrow).
+std::size_t available_processors() {
+  for (int cpus = CPU_SETSIZE; cpus <= (1 << 16); cpus *= 2) {
+    cpu_set_t* set = CPU_ALLOC(cpus);
+    if (set == nullptr) break;
+    const std::size_t bytes = CPU_ALLOC_SIZE(cpus);
+    const int got = ::sched_getaffinity(0, bytes, set);
+    const int count = got == 0 ? CPU_COUNT_S(bytes, set) : 0;
+    CPU_FREE(set);
+    if (got == 0) return count > 0 ? static_cast<std::size_t>(count) : 1;
+    if (errno != EINVAL) break;  // EINVAL: the mask is larger than this set
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
 }
-#endif
+
+std::size_t configured_threads() {
+  return pool_size(std::getenv("RAYON_NUM_THREADS"), available_processors());
+}
+
+// Under an address-space limit, the workers' stacks take at most half of the room left when the
+// pool starts, so that a batch still has memory to work in with every worker started.
+std::size_t stacks_that_fit(std::size_t stack_bytes) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  std::size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;  // unreadable: counted as nothing in use
+  const std::size_t used = pages * page;
+  if (used >= limit.rlim_cur) return 0;
+  return (limit.rlim_cur - used) / 2 / (stack_bytes + page);  // a guard page each
+}
+
+// Never destroyed: its workers wait for work until the process ends, and an exit never waits
+// for them.
+Pool& process_pool() {
+  static Pool* const pool =
+      new Pool(thread_count(),
+               [budget = stacks_that_fit(kWorkerStackBytes)](
+                   void* (*entry)(void*), void* arg,
+                   std::size_t stack_bytes) mutable -> std::optional<pthread_t> {
+                 if (budget == 0) return std::nullopt;
+                 --budget;
+                 return start_system_thread(entry, arg, stack_bytes);
+               });
+  return *pool;
+}
 
 }  // namespace
 
@@ -73,41 +96,118 @@ std::size_t pool_size(const char* env_value, std::size_t processors) {
   return std::min(*requested, std::max(kMaxThreads, processors));
 }
 
-#ifdef KORVANE_THREAD_SANITIZER
+std::optional<std::string> shortfall_text(const Workers& workers) {
+  if (workers.running >= workers.configured) return std::nullopt;
+  return fmt::format("Started {} of {} worker threads; indexing with {}", workers.running,
+                     workers.configured, workers.running);
+}
 
-// ThreadSanitizer cannot see the hand-offs inside the system's uninstrumented oneTBB and would
-// report each of them. Plain threads taking indexes from a counter keep its checks on our own
-// per-file code, which is what those builds are for.
 std::size_t thread_count() {
   static const std::size_t size = configured_threads();
   return size;
 }
 
-void parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < count;) fn(i);
-  };
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < std::min(thread_count(), count); ++t) helpers.emplace_back(work);
-  work();
-  for (auto& helper : helpers) helper.join();
+Workers parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
+  return process_pool().for_each_index(count, fn);
 }
 
-#else
-
-std::size_t thread_count() { return pool().size; }
-
-void parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
-  if (count == 0) return;
-  pool().arena.execute([&] {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 1),
-                      [&](const tbb::blocked_range<std::size_t>& range) {
-                        for (std::size_t i = range.begin(); i != range.end(); ++i) fn(i);
-                      });
-  });
+std::optional<pthread_t> start_system_thread(void* (*entry)(void*), void* arg,
+                                             std::size_t stack_bytes) {
+  pthread_attr_t attr;
+  if (::pthread_attr_init(&attr) != 0) return std::nullopt;
+  std::optional<pthread_t> started;
+  pthread_t thread;
+  if (::pthread_attr_setstacksize(&attr, stack_bytes) == 0 &&
+      ::pthread_create(&thread, &attr, entry, arg) == 0) {
+    started = thread;
+  }
+  ::pthread_attr_destroy(&attr);
+  return started;
 }
 
-#endif
+Pool::Pool(std::size_t threads, const ThreadStarter& starter, std::size_t stack_bytes)
+    : configured_(std::max<std::size_t>(threads, 1)) {
+  workers_.reserve(configured_ - 1);
+  // The first refusal ends the start-up: the next attempts would meet the same shortage.
+  while (workers_.size() + 1 < configured_) {
+    std::optional<pthread_t> started = starter(&Pool::worker_entry, this, stack_bytes);
+    if (!started) break;
+    workers_.push_back(*started);
+  }
+}
+
+Pool::~Pool() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (const pthread_t worker : workers_) ::pthread_join(worker, nullptr);
+}
+
+void* Pool::worker_entry(void* self) {
+  static_cast<Pool*>(self)->work_loop();
+  return nullptr;
+}
+
+void Pool::work_loop() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [&] { return places_ > 0 || stopping_; });
+    if (stopping_) return;
+    --places_;
+    ++inside_;
+    Batch& batch = *batch_;
+    lock.unlock();
+    run(batch);
+    lock.lock();
+    if (--inside_ == 0) idle_.notify_one();
+  }
+}
+
+void Pool::run(Batch& batch) {
+  for (std::size_t i; (i = batch.next.fetch_add(1, std::memory_order_relaxed)) < batch.count;) {
+    try {
+      (*batch.fn)(i);
+    } catch (...) {
+      // Nothing may leave a worker thread; the caller rethrows the first failure.
+      const std::lock_guard lock(batch.failure_mutex);
+      if (!batch.failure) batch.failure = std::current_exception();
+      batch.next.store(batch.count, std::memory_order_relaxed);
+    }
+  }
+}
+
+Workers Pool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
+  Batch batch;
+  batch.count = count;
+  batch.fn = &fn;
+  // A nested or concurrent call gets no helpers: they all belong to the batch already running.
+  const bool owner = !running_.exchange(true, std::memory_order_acquire);
+  const std::size_t helpers = owner && count > 1 ? std::min(workers_.size(), count - 1) : 0;
+  if (helpers > 0) {
+    {
+      const std::lock_guard lock(mutex_);
+      batch_ = &batch;
+      places_ = helpers;
+    }
+    if (helpers == workers_.size()) {
+      wake_.notify_all();
+    } else {
+      for (std::size_t i = 0; i < helpers; ++i) wake_.notify_one();
+    }
+  }
+  run(batch);
+  if (helpers > 0) {
+    // Workers that have not joined yet are not needed any more; those inside finish first.
+    std::unique_lock lock(mutex_);
+    places_ = 0;
+    idle_.wait(lock, [&] { return inside_ == 0; });
+    batch_ = nullptr;
+  }
+  if (owner) running_.store(false, std::memory_order_release);
+  if (batch.failure) std::rethrow_exception(batch.failure);
+  return workers();
+}
 
 }  // namespace korvane::worker_pool

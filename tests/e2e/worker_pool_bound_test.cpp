@@ -1,8 +1,15 @@
 // An absurd RAYON_NUM_THREADS once made the server build a pool of millions of threads' slots and
-// die of it; the pool is bounded, and a parallel batch is answered as with any other count.
+// die of it; the pool is bounded, and a parallel batch is answered as with any other count. A
+// worker the system refuses to start once ended the process too: the batch now runs on those
+// that started.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
 #include <string>
 
 #include "harness.h"
@@ -30,6 +37,77 @@ TEST(WorkerPoolBound, AbsurdThreadCountsStillAnswer) {
     EXPECT_THAT(bodies[1], HasSubstr(R"("name":"A")")) << threads;
     EXPECT_THAT(bodies[1], HasSubstr(R"("name":"B")")) << threads;
   }
+}
+
+uint64_t address_space_in_use(pid_t pid) {
+  uint64_t pages = 0;
+  std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> pages;
+  return pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::size_t count_of(std::string_view text, std::string_view part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Room for a batch of small stubs but not for a thousand workers' stacks, on top of what the
+// idle server already maps: the same shortage on every machine, whatever its cores or load.
+TEST(WorkerPoolBound, WorkersThatCannotStartLeaveTheBatchToTheOthers) {
+  if (kSanitized) GTEST_SKIP() << "sanitizer runtimes reserve terabytes of address space";
+  constexpr int kFiles = 200;
+  TempDir dir;
+  std::string files;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string path =
+        dir.write("m" + std::to_string(i) + ".pyi", "X" + std::to_string(i) + " = 1\n");
+    files += std::string(i == 0 ? "" : ",") + R"({"isStub":true,"path":")" + path + R"("})";
+  }
+  for (const char* cross_file : {"false", "true"}) {
+    Process p(Options().with_env("RAYON_NUM_THREADS", "1024"));
+    p.write(frame(initialize_request(
+        1, std::string(R"(,"featureFlags":{"parallel":true,"crossFileResolution":)") + cross_file +
+               "}")));
+    ASSERT_TRUE(p.read_reply()) << p.stderr_so_far();
+    rlimit limit{};
+    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, nullptr, &limit), 0);
+    limit.rlim_cur = address_space_in_use(p.pid()) + (uint64_t{64} << 20);
+    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, &limit, nullptr), 0);
+    p.write(frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")));
+    const RunResult r = p.finish();
+    EXPECT_EQ(r.status, 0) << cross_file << "\n" << r.err.substr(0, 2000);
+    const auto bodies = r.bodies();
+    ASSERT_EQ(bodies.size(), 1u) << cross_file;
+    for (int i = 0; i < kFiles; ++i) {
+      EXPECT_THAT(bodies[0], HasSubstr(R"("name":"X)" + std::to_string(i) + '"')) << cross_file;
+    }
+    // One line for the batch, not one per file.
+    EXPECT_EQ(count_of(r.err, "worker threads; indexing with"), 1u) << cross_file << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr(" of 1024 worker threads")) << cross_file;
+  }
+}
+
+// The deepest nesting the parser takes before it gives up, on every thread of the pool: a
+// worker's stack is smaller than the main thread's, and the parser must fail before it runs out.
+TEST(WorkerPoolBound, DeepestNestingFitsAWorkersStack) {
+  std::string source = "x = ";
+  for (int i = 0; i < 1000; ++i) source += "lambda a=";
+  source += "1\n";
+  TempDir dir;
+  const std::string path = dir.write("deep.py", source);
+  std::string files;
+  for (int i = 0; i < 32; ++i) {
+    files +=
+        std::string(i == 0 ? "" : ",") + R"({"includeAllSymbols":true,"path":")" + path + R"("})";
+  }
+  const RunResult r =
+      run_limited(frame(initialize_request(1, R"(,"featureFlags":{"crossFileResolution":false})")) +
+                      frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")),
+                  Options().with_env("RAYON_NUM_THREADS", "4"));
+  EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+  const auto bodies = r.bodies();
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(count_of(bodies[1], "error: TooDeeplyNested"), 32u) << bodies[1].substr(0, 2000);
 }
 
 }  // namespace

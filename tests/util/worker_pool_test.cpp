@@ -1,6 +1,14 @@
 #include "util/worker_pool.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -57,10 +65,106 @@ TEST(PoolSize, AbsurdRequestsAreBounded) {
 TEST(ParallelForEachIndex, VisitsEveryIndexExactlyOnce) {
   for (const std::size_t count : {0u, 1u, 2u, 7u, 1000u}) {
     std::vector<std::atomic<int>> visits(count);
-    parallel_for_each_index(count, [&](std::size_t i) { visits[i].fetch_add(1); });
+    const Workers workers =
+        parallel_for_each_index(count, [&](std::size_t i) { visits[i].fetch_add(1); });
     for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(visits[i].load(), 1) << count << ":" << i;
+    EXPECT_EQ(workers.configured, thread_count());
   }
   EXPECT_GE(thread_count(), 1u);
+}
+
+// Starts real threads until `allowed` have started, then refuses as an exhausted system does.
+ThreadStarter refusing_after(std::size_t allowed, std::atomic<std::size_t>& asked) {
+  return [allowed, &asked](void* (*entry)(void*), void* arg, std::size_t stack_bytes) {
+    return asked.fetch_add(1) < allowed ? start_system_thread(entry, arg, stack_bytes)
+                                        : std::nullopt;
+  };
+}
+
+// A refused thread once ended the process; now the batch runs on those that started, and
+// nothing but the calling thread and those take part.
+TEST(Pool, RunsOnTheWorkersThatStarted) {
+  for (const std::size_t allowed : {0u, 1u, 3u, 7u}) {
+    std::atomic<std::size_t> asked{0};
+    Pool pool(8, refusing_after(allowed, asked));
+    EXPECT_EQ(pool.workers(), (Workers{allowed + 1, 8})) << allowed;
+    EXPECT_EQ(asked.load(), std::min<std::size_t>(allowed + 1, 7)) << "retried after a refusal";
+    for (const std::size_t count : {0u, 1u, 2u, 1000u}) {
+      std::vector<std::atomic<int>> visits(count);
+      std::mutex mutex;
+      std::set<std::thread::id> threads;
+      const Workers workers = pool.for_each_index(count, [&](std::size_t i) {
+        visits[i].fetch_add(1);
+        const std::lock_guard lock(mutex);
+        threads.insert(std::this_thread::get_id());
+      });
+      EXPECT_EQ(workers, pool.workers());
+      for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(visits[i].load(), 1) << allowed << ":" << i;
+      EXPECT_LE(threads.size(), allowed + 1);
+    }
+  }
+}
+
+TEST(Pool, ShortfallIsReportedOnlyWhenShort) {
+  EXPECT_EQ(shortfall_text({8, 8}), std::nullopt);
+  EXPECT_EQ(shortfall_text({3, 8}), "Started 3 of 8 worker threads; indexing with 3");
+}
+
+// An exception thrown by fn on a worker once called std::terminate; it reaches the caller, and
+// the pool keeps serving batches.
+TEST(Pool, CarriesAnExceptionBackToTheCaller) {
+  Pool pool(4);
+  for (const std::size_t failing : {0u, 1u, 999u}) {
+    try {
+      pool.for_each_index(1000, [&](std::size_t i) {
+        if (i == failing) throw std::runtime_error("index " + std::to_string(i));
+      });
+      ADD_FAILURE() << "no exception for " << failing;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), "index " + std::to_string(failing));
+    }
+  }
+  std::atomic<std::size_t> visited{0};
+  pool.for_each_index(100, [&](std::size_t) { visited.fetch_add(1); });
+  EXPECT_EQ(visited.load(), 100u);
+}
+
+// A call from inside fn cannot wait for workers that are busy with its own batch.
+TEST(Pool, NestedCallRunsOnItsOwnThread) {
+  Pool pool(4);
+  std::vector<std::atomic<int>> visits(100);
+  pool.for_each_index(10, [&](std::size_t outer) {
+    pool.for_each_index(10, [&](std::size_t inner) { visits[outer * 10 + inner].fetch_add(1); });
+  });
+  for (std::size_t i = 0; i < visits.size(); ++i) EXPECT_EQ(visits[i].load(), 1) << i;
+}
+
+// Workers get the stack they are given, not the system's 8 MiB default.
+TEST(Pool, WorkersHaveTheGivenStack) {
+  std::atomic<std::size_t> given{0};
+  const ThreadStarter starter = [&](void* (*entry)(void*), void* arg, std::size_t stack_bytes) {
+    given = stack_bytes;
+    return start_system_thread(entry, arg, stack_bytes);
+  };
+  Pool pool(2, starter);
+  ASSERT_EQ(pool.workers().running, 2u);
+  EXPECT_EQ(given.load(), kWorkerStackBytes);
+  std::atomic<std::size_t> worker_stack{0};
+  const auto caller = std::this_thread::get_id();
+  // Two indexes, each waiting until the other thread has taken one: the worker surely runs one.
+  std::atomic<int> started{0};
+  pool.for_each_index(2, [&](std::size_t) {
+    started.fetch_add(1);
+    while (started.load() < 2) std::this_thread::yield();
+    if (std::this_thread::get_id() == caller) return;
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_getattr_np(pthread_self(), &attr), 0);
+    std::size_t size = 0;
+    pthread_attr_getstacksize(&attr, &size);
+    pthread_attr_destroy(&attr);
+    worker_stack = size;
+  });
+  EXPECT_EQ(worker_stack.load(), kWorkerStackBytes);
 }
 
 }  // namespace

@@ -11,9 +11,10 @@
 // Each line is flushed as soon as it is known, so when a file crashes the parser, the first
 // file without a line is the culprit. Exit status: 0, or 1 when some file could not be read.
 //
-// Files are parsed on a thread with the stack of a oneTBB worker (4 MiB), where the indexer
-// parses: a parser that only survives hostile nesting on the 8 MiB main stack would still crash
-// the indexer. `--stack-size BYTES` changes it. Options come before the files or `--stdin`.
+// Files are parsed on a thread with the stack of an indexing worker (kWorkerStackBytes of
+// util/worker_pool.h), where the indexer parses: a parser that only survives hostile nesting on the
+// 8 MiB main stack would still crash the indexer. `--stack-size BYTES` changes it. Options come
+// before the files or `--stdin`.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -35,6 +36,7 @@
 #include "util/os_error.h"
 #include "util/result.h"
 #include "util/utf8.h"
+#include "util/worker_pool.h"
 
 namespace {
 
@@ -111,8 +113,6 @@ bool check_file(const std::string& path, bool dump_tree) {
   return text.has_value();
 }
 
-constexpr size_t kWorkerStackBytes = size_t{4} << 20;
-
 struct Job {
   std::vector<std::string> paths;  // empty: read them from stdin
   bool dump_tree = false;
@@ -136,7 +136,7 @@ void* run_job(void* arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t stack_bytes = kWorkerStackBytes;
+  size_t stack_bytes = korvane::worker_pool::kWorkerStackBytes;
   Job job;
   bool from_stdin = false;
   int i = 1;
