@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../support/captured_io.h"
 #include "binder/binder.h"
 #include "python/parser.h"
 
@@ -44,25 +45,7 @@ inline BinderResult bind_streamed(const std::string& source, FileInfo info) {
   return std::move(binder).finish_module();
 }
 
-// Runs `fn` with standard error sent to a file and returns what was written there.
-template <class Fn>
-std::string capture_stderr(Fn fn) {
-  char name[] = "/tmp/binder-log-XXXXXX";
-  const int fd = ::mkstemp(name);
-  std::fflush(stderr);
-  const int saved = ::dup(STDERR_FILENO);
-  ::dup2(fd, STDERR_FILENO);
-  fn();
-  std::fflush(stderr);
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  ::close(fd);
-  std::ifstream in(name);
-  std::stringstream text;
-  text << in.rdbuf();
-  ::unlink(name);
-  return text.str();
-}
+using korvane::testing::capture_stderr;
 
 // The test of the first statement of `if <condition>: pass`.
 inline const python::Expr* condition_of(const Snippet& snippet) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/captured_io.h"
 #include "deep_tree.h"
 #include "log/log.h"
 #include "package_scanner/package_scanner.h"
@@ -19,25 +20,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Runs `fn` with standard error sent to a file and returns what was written there.
-template <class Fn>
-std::string capture_stderr(Fn fn) {
-  char name[] = "/tmp/scan-log-XXXXXX";
-  const int fd = ::mkstemp(name);
-  std::fflush(stderr);
-  const int saved = ::dup(STDERR_FILENO);
-  ::dup2(fd, STDERR_FILENO);
-  fn();
-  std::fflush(stderr);
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  ::close(fd);
-  std::ifstream in(name);
-  std::stringstream text;
-  text << in.rdbuf();
-  ::unlink(name);
-  return text.str();
-}
+using korvane::testing::capture_stderr;
 
 // The lines a user reads when a scan misses files: which roots were skipped or scanned, with
 // which flags, and which files and failures were met.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/captured_io.h"
 #include "../support/failing_allocator.h"
 #include "../support/temp_tree.h"
 #include "server/server.h"
@@ -37,19 +38,8 @@ std::string frame(std::string_view body) {
   return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
 }
 
-// A file in memory holding `bytes`, read from its start.
-int memory_file(std::string_view bytes) {
-  const int fd = ::memfd_create("out-of-memory-test", MFD_CLOEXEC);
-  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string out(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
-  EXPECT_EQ(::pread(fd, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
-  return out;
-}
+using korvane::testing::contents;
+using korvane::testing::memory_file;
 
 // A server whose replies are written to a file in memory.
 class Session {

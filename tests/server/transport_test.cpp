@@ -7,24 +7,13 @@
 
 #include <string>
 #include <vector>
+#include "../support/captured_io.h"
 
 namespace korvane::server {
 namespace {
 
-// A file in memory holding `bytes`, read from its start.
-int memory_file(std::string_view bytes) {
-  const int fd = ::memfd_create("transport-test", MFD_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string out(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
-  EXPECT_EQ(::pread(fd, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
-  return out;
-}
+using korvane::testing::contents;
+using korvane::testing::memory_file;
 
 std::string frame(std::string_view body) {
   return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
@@ -75,7 +64,7 @@ const LoopCase kLoopCases[] = {
      FatalError{"Missing Content-Length header", std::nullopt}},
 };
 
-class TransportLoopTest : public testing::TestWithParam<LoopCase> {};
+class TransportLoopTest : public ::testing::TestWithParam<LoopCase> {};
 
 TEST_P(TransportLoopTest, StopsWhereItShould) {
   const LoopCase& c = GetParam();
@@ -96,7 +85,7 @@ TEST_P(TransportLoopTest, StopsWhereItShould) {
   ::close(out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transport, TransportLoopTest, testing::ValuesIn(kLoopCases),
+INSTANTIATE_TEST_SUITE_P(Transport, TransportLoopTest, ::testing::ValuesIn(kLoopCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ContentLength, ParsesLikeAnUnsignedInteger) {
