@@ -32,6 +32,7 @@
 // editor (a quick run indexes 2,000). What the server does after each message must not make later
 // small requests dearer. Judged by the server's own CPU time per ping; the round trip is shown too.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -217,6 +218,8 @@ class Server {
     }
     return 0;
   }
+
+  pid_t pid() const { return pid_; }
 
   // The CPU time of the server's main thread, which handles every message, in nanoseconds.
   uint64_t cpu_ns() const {
@@ -431,6 +434,38 @@ double median(std::vector<double> values) {
 
 // The two servers take turns, block by block, so that the machine's load weighs on both alike;
 // the verdict is on the server's CPU time, which a busy machine's scheduling delays do not blur.
+// Puts this process and every thread of `pids` on the processor this thread runs on, until it goes
+// out of scope (the servers end within it). A ping is a few microseconds of work; where the
+// scheduler left a server after a parallel session, a ping may wake it on another, idle
+// processor, and that wake-up costs the server several times the ping itself. With both servers
+// on the client's processor, their own work alone compares.
+class OneProcessor {
+ public:
+  explicit OneProcessor(std::initializer_list<pid_t> pids) {
+    const int cpu = ::sched_getcpu();
+    if (cpu < 0 || ::sched_getaffinity(0, sizeof(saved_), &saved_) != 0) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pinned_ = ::sched_setaffinity(0, sizeof(one), &one) == 0;
+    for (const pid_t pid : pids) {
+      std::error_code ec;
+      for (const auto& task : fs::directory_iterator(fmt::format("/proc/{}/task", pid), ec)) {
+        ::sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof(one), &one);
+      }
+    }
+  }
+  ~OneProcessor() {
+    if (pinned_) ::sched_setaffinity(0, sizeof(saved_), &saved_);
+  }
+  OneProcessor(const OneProcessor&) = delete;
+  OneProcessor& operator=(const OneProcessor&) = delete;
+
+ private:
+  cpu_set_t saved_{};
+  bool pinned_ = false;
+};
+
 void report_ping_after_session(const Options& options, const Corpus& corpus) {
   const SessionShape shape = options.quick ? kQuickSession : kSession;
   Server session(options.binary);
@@ -443,6 +478,7 @@ void report_ping_after_session(const Options& options, const Corpus& corpus) {
   }
   Server fresh(options.binary);
   fresh.call(initialize_json(true, false));
+  const OneProcessor pinned({session.pid(), fresh.pid()});
   PingCost after_session;
   PingCost on_fresh;
   for (int round = 0; round < shape.rounds; ++round) {
