@@ -74,10 +74,18 @@ class GrowthSafe : public Table {
   void reserve(std::size_t n) {
     if (n > room()) grow_apart(n);
   }
+  // By key: counts only what it removed, as an erase that finds nothing leaves no tombstone (the
+  // server asks to erase every request's id from its cancellations). By iterator: one.
   template <class Key>
   auto erase(Key&& key) {
-    ++erased_;
-    return Table::erase(std::forward<Key>(key));
+    if constexpr (std::is_void_v<decltype(Table::erase(std::forward<Key>(key)))>) {
+      ++erased_;
+      Table::erase(std::forward<Key>(key));
+    } else {
+      const auto removed = Table::erase(std::forward<Key>(key));
+      erased_ += removed;
+      return removed;
+    }
   }
 
  private:
