@@ -14,6 +14,8 @@
 
 #include <fmt/format.h>
 
+#include "util/decimal.h"
+
 namespace korvane::worker_pool {
 
 // One parallel call: its indexes are taken one at a time from `next` by every thread inside.
@@ -78,16 +80,10 @@ Pool& process_pool() {
 
 std::optional<std::size_t> requested_threads(const char* env_value) {
   if (env_value == nullptr) return std::nullopt;
-  std::string_view text(env_value);
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  std::size_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + static_cast<std::size_t>(c - '0');
-  }
-  if (n == 0) return std::nullopt;
-  return n;
+  // Any count the client can write is capped later; only what is no count at all falls back.
+  const Result<uint64_t> n = parse_unsigned_decimal(env_value);
+  if (!n || *n == 0) return std::nullopt;
+  return static_cast<std::size_t>(std::min<uint64_t>(*n, SIZE_MAX));
 }
 
 std::size_t pool_size(const char* env_value, std::size_t processors) {

@@ -44,7 +44,8 @@ std::optional<std::string> shortfall_text(const Workers& workers);
 // Threads the pool is configured for, the calling thread included (starts none).
 std::size_t thread_count();
 
-// The size RAYON_NUM_THREADS asks for: none when unset, not a number, or 0.
+// The size RAYON_NUM_THREADS asks for: none when unset, 0, or not a decimal number that fits 64
+// bits (an optional '+' and digits); a larger count than the pool can have is pool_size's to cap.
 std::optional<std::size_t> requested_threads(const char* env_value);
 
 // The most threads a request may give the pool, unless the machine has more processors. The

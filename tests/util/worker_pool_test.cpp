@@ -22,8 +22,18 @@ TEST(RequestedThreads, PositiveIntegersOnly) {
     std::optional<std::size_t> want;
   };
   const Case cases[] = {
-      {nullptr, std::nullopt}, {"", std::nullopt},   {"0", std::nullopt},  {"4", 4},   {"+2", 2},
-      {"-1", std::nullopt},    {"2x", std::nullopt}, {" 3", std::nullopt}, {"007", 7},
+      {nullptr, std::nullopt},
+      {"", std::nullopt},
+      {"0", std::nullopt},
+      {"4", 4},
+      {"+2", 2},
+      {"+", std::nullopt},
+      {"-1", std::nullopt},
+      {"2x", std::nullopt},
+      {" 3", std::nullopt},
+      {"007", 7},
+      {"18446744073709551615", std::size_t{18446744073709551615u}},
+      {"18446744073709551616", std::nullopt},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(requested_threads(c.env), c.want) << (c.env ? c.env : "unset");
@@ -51,8 +61,13 @@ TEST(PoolSize, AbsurdRequestsAreBounded) {
       {"1025", 8, 1024},
       {"10000000", 8, 1024},
       {"999999999", 8, 1024},
-      // Too long to be a count at all: one thread per processor, as before.
-      {"1234567890", 8, 8},
+      // Every count that fits 64 bits is capped, however long.
+      {"1234567890", 8, 1024},
+      {"9999999999", 8, 1024},
+      {"18446744073709551615", 8, 1024},
+      {"000000000000000000000000002", 8, 2},
+      // Beyond 64 bits it is no count: one thread per processor.
+      {"18446744073709551616", 8, 8},
       // A machine with more processors than the bound may still use every one.
       {"5000", 2048, 2048},
       {"2000", 2048, 2000},
