@@ -1,6 +1,5 @@
 #include "log/log.h"
 
-#include <errno.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "log/filter.h"
 #include "util/utf8.h"
+#include "util/write_all.h"
 
 namespace korvane::log {
 
@@ -66,37 +66,43 @@ bool enabled(Level level, std::string_view target) {
   return filter != nullptr && filter->enabled(level, target);
 }
 
+namespace {
+
+// Everything of a line before its message.
+std::string line_head(Level level, std::string_view target, bool color) {
+  const LevelStyle style = style_of(level);
+  std::string head;
+  head.reserve(64 + target.size());
+  append_styled(head, "2", utc_now(), color);
+  head.push_back(' ');
+  append_styled(head, style.color, style.word, color);
+  head.push_back(' ');
+  append_styled(head, "2", target, color);
+  append_styled(head, "2", ":", color);
+  head.push_back(' ');
+  return head;
+}
+
+}  // namespace
+
 std::string format_line(Level level, std::string_view target, std::string_view message,
                         bool color) {
-  const LevelStyle style = style_of(level);
-  std::string line;
-  line.reserve(64 + target.size() + message.size());
-  append_styled(line, "2", utc_now(), color);
-  line.push_back(' ');
-  append_styled(line, style.color, style.word, color);
-  line.push_back(' ');
-  append_styled(line, "2", target, color);
-  append_styled(line, "2", ":", color);
-  line.push_back(' ');
+  std::string line = line_head(level, target, color);
+  line.reserve(line.size() + message.size() + 1);
   line.append(message);
   line.push_back('\n');
   return line;
 }
 
 void write(Level level, std::string_view target, std::string_view message) {
-  const std::string line = format_line(level, target, message, g_color.load());
-  // A pipe keeps a write whole only up to PIPE_BUF bytes, and a write the loop below resumes is
-  // not whole either: the lock keeps every piece of one line together, whatever its length.
+  const std::string head = line_head(level, target, g_color.load());
+  const std::string_view pieces[] = {head, message, "\n"};
+  // A pipe keeps a write whole only up to PIPE_BUF bytes, and a write that is resumed is not
+  // whole either: the lock keeps every piece of one line together, whatever its length.
   // It guards the standard error stream itself, which is process-wide.
   static std::mutex stream_lock;
   const std::lock_guard hold(stream_lock);
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a log line is never worth failing for
-    done += static_cast<std::size_t>(n);
-  }
+  (void)write_all(STDERR_FILENO, pieces);  // a log line is never worth failing for
 }
 
 void install_from_environment() {

@@ -3,9 +3,11 @@
 //   KLOG_INFO("korvane_indexer::indexer", "Indexed {} files in {}ms", n, ms);
 //
 // The arguments are formatted only when the event passes the installed filter, so a disabled
-// TRACE line in a hot loop costs one check.
+// TRACE line in a hot loop costs one check. A line that cannot be built for lack of memory is
+// dropped: no caller fails for its log, and a DEBUG line may quote a whole message.
 #pragma once
 
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,7 +22,7 @@ enum class Level : int { Error = 1, Warn = 2, Info = 3, Debug = 4, Trace = 5 };
 bool enabled(Level level, std::string_view target);
 
 // Writes one whole line; safe from any thread: lines of different threads never mix, whatever
-// their length.
+// their length. The message is written where it stands, not copied.
 void write(Level level, std::string_view target, std::string_view message);
 
 // Installs the filter of RUST_LOG and the colours NO_COLOR allows, once, at start-up; before
@@ -35,7 +37,10 @@ template <class... Args>
 void emit(Level level, std::string_view target, fmt::format_string<Args...> format,
           Args&&... args) {
   if (!enabled(level, target)) return;
-  write(level, target, fmt::format(format, std::forward<Args>(args)...));
+  try {
+    write(level, target, fmt::format(format, std::forward<Args>(args)...));
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace korvane::log

@@ -1,70 +1,31 @@
 #include "server/transport.h"
 
-#include <errno.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
-#include <array>
 #include <new>
 
 #include <fmt/format.h>
 
 #include "log/log.h"
-#include "util/os_error.h"
+#include "util/decimal.h"
 #include "util/utf8.h"
 #include "util/white_space.h"
+#include "util/write_all.h"
 
 namespace korvane::server {
 
 namespace {
 
 constexpr std::string_view kLengthHeader = "Content-Length:";
+// The most a header line or body buffer keeps between messages.
+constexpr std::size_t kKeptBufferBytes = std::size_t{1} << 20;
 
 Unexpected<FatalError> fatal(std::string message, std::optional<std::string> cause = {}) {
   return Unexpected(FatalError{std::move(message), std::move(cause)});
 }
 
-// Writes every byte of the pieces in order, resuming after partial writes and signals.
-Result<void> write_all(int fd, const std::array<std::string_view, 4>& pieces) {
-  std::size_t skip = 0;  // bytes of the pieces already written
-  std::size_t total = 0;
-  for (std::string_view piece : pieces) total += piece.size();
-  while (skip < total) {
-    iovec parts[4];
-    int count = 0;
-    std::size_t offset = skip;
-    for (std::string_view piece : pieces) {
-      if (offset >= piece.size()) {
-        offset -= piece.size();
-        continue;
-      }
-      parts[count++] = {const_cast<char*>(piece.data() + offset), piece.size() - offset};
-      offset = 0;
-    }
-    const ssize_t n = ::writev(fd, parts, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Unexpected(os_error_text(errno));
-    skip += static_cast<std::size_t>(n);
-  }
-  return {};
-}
-
 }  // namespace
 
 Result<uint64_t> parse_content_length(std::string_view value) {
-  if (value.empty()) return Unexpected(std::string("cannot parse integer from empty string"));
-  std::string_view digits = value;
-  if (digits.front() == '+' && digits.size() > 1) digits.remove_prefix(1);
-  uint64_t n = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return Unexpected(std::string("invalid digit found in string"));
-    const auto d = static_cast<uint64_t>(c - '0');
-    if (n > (UINT64_MAX - d) / 10) {
-      return Unexpected(std::string("number too large to fit in target type"));
-    }
-    n = n * 10 + d;
-  }
-  return n;
+  return parse_unsigned_decimal(value);
 }
 
 Result<Transport::Headers, FatalError> Transport::read_headers() {
@@ -135,10 +96,15 @@ Result<void, FatalError> Transport::loop(MessageHandler& handler) {
       return {};
     }
     if (message->kind == Message::Kind::kBody) {
+      // A copy of the whole body: dropped, not fatal, when it does not fit.
       KLOG_DEBUG(kLogTarget, "Received message: {}", message->body);
     }
     auto flow = message->kind == Message::Kind::kBody ? handler.on_message(message->body, *this)
                                                       : handler.on_body_out_of_memory(*this);
+    // The server idles between messages: one large message must not keep its buffers for the
+    // rest of the session, nor leave the next one less room.
+    if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
+    if (line_.capacity() > kKeptBufferBytes) std::string().swap(line_);
     if (!flow) return Unexpected(std::move(flow).error());
     if (*flow == Flow::kStop) return {};
   }
@@ -148,16 +114,13 @@ Result<void, FatalError> Transport::send(std::string_view body) { return send(bo
 
 Result<void, FatalError> Transport::send(std::string_view first, std::string_view middle,
                                          std::string_view last) {
-  try {
-    KLOG_DEBUG(kLogTarget, "Sending response: {}{}{}", first, middle, last);
-  } catch (const std::bad_alloc&) {
-    // The line is a copy of the reply; the reply itself matters more.
-  }
+  KLOG_DEBUG(kLogTarget, "Sending response: {}{}{}", first, middle, last);
   char header[48];
   const auto end = fmt::format_to_n(header, sizeof header, "Content-Length: {}\r\n\r\n",
                                     first.size() + middle.size() + last.size());
   const std::string_view frame(header, end.size);
-  if (auto written = write_all(output_fd_, {frame, first, middle, last}); !written) {
+  const std::string_view pieces[] = {frame, first, middle, last};
+  if (auto written = write_all(output_fd_, pieces); !written) {
     return fatal(std::move(written).error());
   }
   return {};

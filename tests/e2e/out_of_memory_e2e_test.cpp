@@ -111,5 +111,32 @@ const Mode kModes[] = {
 INSTANTIATE_TEST_SUITE_P(E2E, OutOfMemoryE2E, testing::ValuesIn(kModes),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// At DEBUG each message is logged whole. Under limits that leave room for the body but not always
+// for its line as well, the line is dropped and the message answered as at INFO: its result, or
+// the internal error when the body itself did not fit.
+TEST(OutOfMemoryE2E, ALargeMessageLoggedAtDebug) {
+  if (kSanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space beyond any limit";
+  constexpr std::size_t kBody = std::size_t{32} << 20;
+  const std::string ping = R"({"jsonrpc":"2.0","id":2,"method":"ping","params":{"s":")" +
+                           std::string(kBody, 'a') + R"("}})";
+  for (const uint64_t margin_mib : {48, 64, 80, 96, 112}) {
+    SCOPED_TRACE(margin_mib);
+    Process p(Options().with_env("RUST_LOG", "debug").with_env("NO_COLOR", "1"));
+    p.write(frame(initialize_request(1)));
+    ASSERT_TRUE(p.read_reply());
+    limit_address_space(p.pid(), vm_size(p.pid()) + (margin_mib << 20));
+    p.write(frame(ping));
+    const auto reply = p.read_reply();
+    ASSERT_TRUE(reply) << p.stderr_so_far().substr(0, 4096);
+    EXPECT_THAT(*reply,
+                testing::AnyOf(HasSubstr(R"("id":2,"result":{)"), HasSubstr(R"("code":-32603,)")));
+    p.write(frame(request("3", "ping")));
+    const auto pong = p.read_reply();
+    ASSERT_TRUE(pong);
+    EXPECT_THAT(*pong, HasSubstr(R"("id":3,"result":{)"));
+    EXPECT_EQ(p.finish().status, 0);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::e2e
