@@ -22,7 +22,9 @@ namespace korvane::cross_file {
 // search paths and Python version that live for this call only. `on_freed` hears where the
 // batch drops parses, and once more when its tables and parses are gone: a parallel batch's
 // parses were made on the pool's threads, and what they leave free there is of no use to the
-// rest of the batch, which allocates on the calling thread.
+// rest of the batch, which allocates on the calling thread. It is called on the calling thread,
+// and on the pool's threads where a parallel table build runs out of memory and drops its parse,
+// so it must be safe from any thread.
 std::vector<indexer::FileIndexResult> index_batch(const indexer::Indexer& indexer,
                                                   std::span<const indexer::FileToIndex> files,
                                                   bool parallel, MemoryFreed on_freed = {});

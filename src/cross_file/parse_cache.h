@@ -34,7 +34,8 @@ struct CachedParse {
 
 class ParseCache {
  public:
-  // `on_freed` hears of every parse dropped by release(), with its size, on the releasing thread.
+  // `on_freed` hears of every parse dropped by release(), with its size, on the releasing thread,
+  // whichever it is.
   explicit ParseCache(MemoryFreed on_freed = {}) : on_freed_(std::move(on_freed)) {}
   ParseCache(const ParseCache&) = delete;
   ParseCache& operator=(const ParseCache&) = delete;

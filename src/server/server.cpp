@@ -24,20 +24,12 @@ std::string out_of_memory_reply(std::optional<protocol::RequestId> id) {
       std::move(id), JsonRpcError{protocol::kInternalError, std::string(kOutOfMemoryMessage)}));
 }
 
-// Logging needs memory too; a line that cannot be written is not worth failing the reply.
-template <class... Args>
-void log_error(fmt::format_string<Args...> format, Args&&... args) noexcept {
-  try {
-    KLOG_ERROR(kLogTarget, format, std::forward<Args>(args)...);
-  } catch (const std::bad_alloc&) {
-  }
-}
-
 }  // namespace
 
-Server::Server()
+Server::Server(TrimPolicy::Limits trim_limits)
     : start_time_(std::chrono::steady_clock::now()),
-      undecoded_out_of_memory_reply_(out_of_memory_reply(std::nullopt)) {}
+      undecoded_out_of_memory_reply_(out_of_memory_reply(std::nullopt)),
+      trim_policy_(trim_limits) {}
 
 uint64_t Server::uptime_ms() const {
   return whole_milliseconds(std::chrono::steady_clock::now() - start_time_);
@@ -52,7 +44,6 @@ std::size_t Server::pending_cancellations() const {
 }
 
 Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& transport) {
-  last_kind_ = MessageKind::kRequest;
   Fallback fallback;
   std::size_t reply_bytes = 0;
   Result<void, FatalError> sent;
@@ -63,15 +54,16 @@ Result<Flow, FatalError> Server::on_message(std::string_view body, Transport& tr
     sent = answer_out_of_memory(fallback, transport);
   }
   if (!sent) return Unexpected(std::move(sent).error());
-  return next_flow(body.size() + reply_bytes);
+  return next_flow(fallback.kind, body.size() + reply_bytes);
 }
 
 Result<Flow, FatalError> Server::on_body_out_of_memory(Transport& transport) {
-  log_error("Out of memory while reading a message; its body was skipped");
+  KLOG_ERROR(kLogTarget, "Out of memory while reading a message; its body was skipped");
   if (auto sent = answer_out_of_memory(Fallback{}, transport); !sent) {
     return Unexpected(std::move(sent).error());
   }
-  return next_flow(0);
+  // Whatever came before, this was a request that did not decode.
+  return next_flow(MessageKind::kRequest, 0);
 }
 
 Result<void, FatalError> Server::answer(std::string_view body, Fallback& fallback,
@@ -85,19 +77,19 @@ Result<void, FatalError> Server::answer(std::string_view body, Fallback& fallbac
 
 Result<void, FatalError> Server::answer_out_of_memory(const Fallback& fallback,
                                                       Transport& transport) {
-  if (fallback.notification) {
-    log_error("Out of memory while handling a notification; it is dropped");
+  if (fallback.kind == MessageKind::kNotification) {
+    KLOG_ERROR(kLogTarget, "Out of memory while handling a notification; it is dropped");
     return {};
   }
-  log_error("Out of memory while answering a message; it gets an internal error");
+  KLOG_ERROR(kLogTarget, "Out of memory while answering a message; it gets an internal error");
   return transport.send(fallback.reply.empty() ? undecoded_out_of_memory_reply_ : fallback.reply);
 }
 
-Result<Flow, FatalError> Server::next_flow(std::size_t message_bytes) {
+Result<Flow, FatalError> Server::next_flow(MessageKind kind, std::size_t message_bytes) {
   // From here on the message is done and its reply, if any, written: work that must follow
   // every answered request goes here, before the end test.
   // The server idles most of its life: what a large request freed goes back to the system now.
-  trim_policy_.after_message(last_kind_, message_bytes);
+  trim_policy_.after_message(kind, message_bytes);
   if (!initialized() && message_count() > 0) {
     KLOG_INFO(kLogTarget, "Shutdown complete, exiting");
     return Flow::kStop;
@@ -120,10 +112,9 @@ std::optional<JsonRpcResponse> Server::handle_message(std::string_view body, Fal
   }
   message_count_.fetch_add(1);
   const JsonRpcRequest& request = *decoded;
-  fallback.notification = !request.id;
-  last_kind_ = !request.id                ? MessageKind::kNotification
-               : request.method == "ping" ? MessageKind::kPing
-                                          : MessageKind::kRequest;
+  fallback.kind = !request.id                ? MessageKind::kNotification
+                  : request.method == "ping" ? MessageKind::kPing
+                                             : MessageKind::kRequest;
   if (!request.id) {
     handle_notification(request);
     return std::nullopt;

@@ -38,7 +38,8 @@ namespace korvane::server {
 
 class Server final : public MessageHandler {
  public:
-  Server();
+  // `trim_limits` decides when freed memory goes back to the system; tests make it eager.
+  explicit Server(TrimPolicy::Limits trim_limits = {});
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
@@ -71,8 +72,10 @@ class Server final : public MessageHandler {
   // The reply to send should memory run out before the message is answered, made while memory
   // is plentiful so that sending it allocates nothing.
   struct Fallback {
-    bool notification = false;  // nothing to send
-    std::string reply;          // the error with the request's id; empty before it is known
+    // What the message is, once decoded: a notification has nothing to send. Until then, and
+    // for a body that never decoded, a request.
+    MessageKind kind = MessageKind::kRequest;
+    std::string reply;  // the error with the request's id; empty before it is known
   };
 
   std::optional<protocol::JsonRpcResponse> handle_message(std::string_view body,
@@ -82,7 +85,7 @@ class Server final : public MessageHandler {
   Result<void, FatalError> answer_out_of_memory(const Fallback& fallback, Transport& transport);
   // The end of every message: the trim policy's turn (`message_bytes` in and out), then the end
   // test.
-  Result<Flow, FatalError> next_flow(std::size_t message_bytes);
+  Result<Flow, FatalError> next_flow(MessageKind kind, std::size_t message_bytes);
   void handle_notification(const protocol::JsonRpcRequest& request);
   protocol::HandlerResult handle_request(const protocol::JsonRpcRequest& request);
   // The handlers that read params build them from the checked text the request keeps.
@@ -102,10 +105,9 @@ class Server final : public MessageHandler {
   IndexCache cache_;
   std::atomic<bool> initialized_{false};
   const std::string undecoded_out_of_memory_reply_;  // the error without an id
-  // When to give freed memory back: decided after each message, and within a cross-file batch
-  // where it frees what the pool parsed; used on the message thread only.
+  // When to give freed memory back: decided after each message on this thread, and within a
+  // cross-file batch where it frees what the pool parsed, on whichever thread freed it.
   TrimPolicy trim_policy_;
-  MessageKind last_kind_ = MessageKind::kRequest;
 };
 
 inline constexpr std::string_view kOutOfMemoryMessage = "Internal error: out of memory";

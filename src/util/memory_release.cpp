@@ -28,7 +28,10 @@ std::optional<std::size_t> allocator_free_bytes() {
 #endif
 }
 
-TrimPolicy::TrimPolicy() : TrimPolicy(Limits{}, allocator_free_bytes, release_free_memory) {}
+TrimPolicy::TrimPolicy() : TrimPolicy(Limits{}) {}
+
+TrimPolicy::TrimPolicy(Limits limits)
+    : TrimPolicy(limits, allocator_free_bytes, release_free_memory) {}
 
 TrimPolicy::TrimPolicy(Limits limits, FreeBytes free_bytes, Trim trim)
     : limits_(limits), free_bytes_(std::move(free_bytes)), trim_(std::move(trim)) {}
@@ -36,14 +39,21 @@ TrimPolicy::TrimPolicy(Limits limits, FreeBytes free_bytes, Trim trim)
 bool TrimPolicy::after_message(MessageKind kind, std::size_t bytes) {
   // Not even a reading: it walks the free chunks too, and pings come by the thousand.
   if (kind != MessageKind::kRequest) return false;
+  const std::lock_guard lock(mutex_);
   traffic_ += bytes;
   return look(limits_.settled_growth, traffic_ >= limits_.traffic);
 }
 
 bool TrimPolicy::after_freeing(std::size_t bytes) {
+  const std::lock_guard lock(mutex_);
   freed_ += bytes;
   if (bytes != 0 && freed_ < limits_.freed_step) return false;
   return look(limits_.free_growth, false);
+}
+
+std::size_t TrimPolicy::trims() const {
+  const std::lock_guard lock(mutex_);
+  return trims_;
 }
 
 bool TrimPolicy::look(std::size_t growth, bool force) {

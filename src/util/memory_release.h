@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace korvane {
@@ -26,8 +27,8 @@ std::optional<std::size_t> allocator_free_bytes();
 
 // Told by a long computation where it has just freed memory on threads other than the one that
 // goes on allocating, which cannot reuse it: `bytes` it knows it freed, 0 when it cannot say how
-// much (tables and the like). Called on the thread that runs the computation; whoever owns the
-// trim policy decides what to do.
+// much (tables and the like). Called on whichever thread freed it, the worker pool's included;
+// whoever owns the trim policy decides what to do.
 using MemoryFreed = std::function<void(std::size_t bytes)>;
 
 // What a finished message was, as far as freed memory goes.
@@ -45,7 +46,10 @@ enum class MessageKind {
 // free total ever rising). Free memory alone says nothing: after one big request it stays high,
 // trimmed or not.
 //
-// Thread-safety: none; the server calls it on its one message thread.
+// Thread-safety: every member may be called from any thread; one mutex serializes them, trims
+// included. The server calls it after each message on its message thread, and a computation
+// reports frees from wherever they happen: a table build that runs out of memory on the pool
+// drops its parse there.
 class TrimPolicy {
  public:
   struct Limits {
@@ -62,6 +66,7 @@ class TrimPolicy {
 
   // The allocator's reading and release_free_memory.
   TrimPolicy();
+  explicit TrimPolicy(Limits limits);
   // A seam for tests: any reading and any trim.
   TrimPolicy(Limits limits, FreeBytes free_bytes, Trim trim);
 
@@ -75,15 +80,17 @@ class TrimPolicy {
   bool after_freeing(std::size_t bytes);
 
   // Trims made so far.
-  std::size_t trims() const { return trims_; }
+  std::size_t trims() const;
 
  private:
   // Reads the allocator and trims when its free memory grew more than `growth` or `force`.
+  // Called with the mutex held.
   bool look(std::size_t growth, bool force);
 
-  Limits limits_;
-  FreeBytes free_bytes_;
-  Trim trim_;
+  const Limits limits_;
+  const FreeBytes free_bytes_;
+  const Trim trim_;
+  mutable std::mutex mutex_;                // guards everything below
   std::optional<std::size_t> lowest_free_;  // since the last trim
   std::size_t traffic_ = 0;                 // since the last trim
   std::size_t freed_ = 0;                   // reported since the allocator was last read

@@ -264,6 +264,37 @@ TEST(OutOfMemoryReply, SkipsABodyOrHeaderTooLargeToHold) {
   ::close(out);
 }
 
+// Every table build of a parallel cross-file batch runs out on a pool thread and drops its parse
+// there, telling the server's trim policy from that thread: each file is answered as out of
+// memory, and the next request as usual.
+TEST(OutOfMemoryReply, ParallelTableBuildsThatRunOut) {
+  TempTree tree;
+  std::string text;
+  for (int k = 0; k < 5000; ++k)
+    text += "name_" + std::to_string(k) + " = " + std::to_string(k) + "\n";
+  std::string files;
+  std::string results;
+  for (int i = 0; i < 16; ++i) {
+    const std::string path = tree.file("m" + std::to_string(i) + ".pyi", text).string();
+    files += std::string(i ? "," : "") + R"({"path":")" + path + R"(","isStub":true})";
+    results += std::string(i ? "," : "") +
+               R"({"error":"Out of memory while indexing file","path":")" + path +
+               R"(","privateOrProtected":false,"symbols":[]})";
+  }
+  Session session;
+  session.answer(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":)"
+                 R"("1.0.0","featureFlags":{"parallel":true,"crossFileResolution":true}}})");
+  std::string got;
+  {
+    FailingAllocations fail = FailingAllocations::at_least(kLimit);
+    got = session.answer(R"({"jsonrpc":"2.0","id":3,"method":"indexFiles","params":{"files":[)" +
+                         files + "]}}");
+  }
+  EXPECT_THAT(timeless(got), HasSubstr(R"("results":[)" + results + "]}}"));
+  EXPECT_THAT(session.answer(R"({"jsonrpc":"2.0","id":8,"method":"ping"})"),
+              HasSubstr(R"("id":8,"result":{)"));
+}
+
 // A file that did not fit says nothing about the file: the next request indexes it again.
 TEST(OutOfMemoryReply, DoesNotCacheAFileThatDidNotFit) {
   TempTree tree;

@@ -208,6 +208,20 @@ TEST(Memory, PingsAndNotificationsNeverTrim) {
   ::close(null_out);
 }
 
+// A body skipped for lack of memory is a request to the trim policy, whatever came before it.
+TEST(Memory, ASkippedBodyIsARequestEvenAfterAPing) {
+  const int null_out = ::open("/dev/null", O_WRONLY);
+  ASSERT_GE(null_out, 0);
+  Transport transport(-1, null_out);
+  Server server(TrimPolicy::Limits{.traffic = 0});  // every request trims
+  ASSERT_TRUE(server.on_message(kInit, transport));
+  const std::size_t after_init = server.memory_trims();
+  ASSERT_TRUE(server.on_message(req("2", "ping"), transport));
+  ASSERT_TRUE(server.on_body_out_of_memory(transport));
+  EXPECT_EQ(server.memory_trims(), after_init + 1);
+  ::close(null_out);
+}
+
 TEST(Milliseconds, RoundDown) {
   using std::chrono::nanoseconds;
   EXPECT_EQ(whole_milliseconds(nanoseconds(1'999'999)), 1u);
