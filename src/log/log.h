@@ -7,6 +7,7 @@
 // dropped: no caller fails for its log, and a DEBUG line may quote a whole message.
 #pragma once
 
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -38,7 +39,11 @@ void emit(Level level, std::string_view target, fmt::format_string<Args...> form
           Args&&... args) {
   if (!enabled(level, target)) return;
   try {
-    write(level, target, fmt::format(format, std::forward<Args>(args)...));
+    // Written from the buffer it is formatted in: a short line needs no allocation, and a long
+    // one is held once.
+    fmt::memory_buffer message;
+    fmt::format_to(std::back_inserter(message), format, std::forward<Args>(args)...);
+    write(level, target, std::string_view(message.data(), message.size()));
   } catch (const std::bad_alloc&) {
   }
 }

@@ -111,15 +111,15 @@ const Mode kModes[] = {
 INSTANTIATE_TEST_SUITE_P(E2E, OutOfMemoryE2E, testing::ValuesIn(kModes),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// At DEBUG each message is logged whole. Under limits that leave room for the body but not always
-// for its line as well, the line is dropped and the message answered as at INFO: its result, or
-// the internal error when the body itself did not fit.
+// At DEBUG each message is logged whole. Under limits around what the body and its line take, the
+// message is answered as at INFO: its result, or the internal error when the body itself did not
+// fit; a line that does not fit is dropped.
 TEST(OutOfMemoryE2E, ALargeMessageLoggedAtDebug) {
   if (kSanitized) GTEST_SKIP() << "sanitizer runtimes reserve address space beyond any limit";
   constexpr std::size_t kBody = std::size_t{32} << 20;
   const std::string ping = R"({"jsonrpc":"2.0","id":2,"method":"ping","params":{"s":")" +
                            std::string(kBody, 'a') + R"("}})";
-  for (const uint64_t margin_mib : {48, 64, 80, 96, 112}) {
+  for (const uint64_t margin_mib : {80, 96, 112}) {
     SCOPED_TRACE(margin_mib);
     Process p(Options().with_env("RUST_LOG", "debug").with_env("NO_COLOR", "1"));
     p.write(frame(initialize_request(1)));

@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+
+#include "../support/captured_io.h"
+#include "../support/failing_allocator.h"
 
 namespace korvane::log {
 namespace {
 
-using testing::MatchesRegex;
+using ::testing::MatchesRegex;
 
 TEST(LogLine, PlainFormat) {
   EXPECT_THAT(format_line(Level::Info, "korvane_indexer", "Starting", false),
@@ -39,6 +43,21 @@ TEST(LogLine, ColouredFormat) {
 }
 
 TEST(Log, NothingPassesBeforeInstall) { EXPECT_FALSE(enabled(Level::Error, "korvane_indexer")); }
+
+// Installs a filter for the rest of the process, so it comes after the case above.
+TEST(Log, ALineThatDoesNotFitIsDropped) {
+  ::setenv("RUST_LOG", "korvane_indexer=debug", 1);
+  install_from_environment();
+  const std::string message(std::size_t{1} << 20, 'a');
+  bool failed = false;
+  const std::string written = korvane::testing::capture_stderr([&] {
+    auto fail = korvane::testing::FailingAllocations::at_least(message.size());
+    EXPECT_NO_THROW(KLOG_DEBUG("korvane_indexer::server", "Received message: {}", message));
+    failed = fail.failed();
+  });
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(written, "");
+}
 
 }  // namespace
 }  // namespace korvane::log
