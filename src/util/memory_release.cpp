@@ -28,8 +28,6 @@ std::optional<std::size_t> allocator_free_bytes() {
 #endif
 }
 
-TrimPolicy::TrimPolicy() : TrimPolicy(Limits{}) {}
-
 TrimPolicy::TrimPolicy(Limits limits)
     : TrimPolicy(limits, allocator_free_bytes, release_free_memory) {}
 

@@ -1,6 +1,6 @@
 // Giving the memory that the process has freed back to the operating system, and when to.
 //
-//   TrimPolicy policy;                       // the allocator's own reading and trim
+//   TrimPolicy policy(TrimPolicy::Limits{});  // the allocator's own reading and trim
 //   server.answer(request);
 //   policy.after_message(MessageKind::kRequest, request_bytes + reply_bytes);
 //
@@ -65,7 +65,6 @@ class TrimPolicy {
   using Trim = std::function<void()>;
 
   // The allocator's reading and release_free_memory.
-  TrimPolicy();
   explicit TrimPolicy(Limits limits);
   // A seam for tests: any reading and any trim.
   TrimPolicy(Limits limits, FreeBytes free_bytes, Trim trim);
