@@ -278,12 +278,16 @@ void CrossFileResolver::build_from_files(std::span<const indexer::FileToIndex> f
     // Caught on the thread that ran out, so that only this file's table is lost.
     try {
       tables[i] = build_module_table(files[i], names[i]);
+      lost[i] = 0;
     } catch (const std::bad_alloc&) {
       lost[i] = 1;
     }
+    return !lost[i];
   };
   if (parallel) {
-    const worker_pool::Workers workers = worker_pool::parallel_for_each_index(files.size(), build);
+    // A table lost beside the others' is built once more on this thread alone.
+    const worker_pool::Workers workers =
+        worker_pool::parallel_for_each_index_retrying(files.size(), build);
     if (auto shortfall = worker_pool::shortfall_text(workers)) {
       KLOG_WARN(kResolverLogTarget, "{}", *shortfall);
     }

@@ -114,8 +114,9 @@ class CrossFileResolver {
   std::optional<std::string> compute_module_name(const indexer::FileToIndex& file) const;
 
   // Builds one table per file (over the worker pool when `parallel`), then stores them in batch
-  // order so that both ways give the same maps. A build that runs out of memory stores nothing
-  // and marks its path (see ran_out_of_memory).
+  // order so that both ways give the same maps. A build that runs out of memory beside others
+  // is tried again alone; one that runs out alone stores nothing and marks its path (see
+  // ran_out_of_memory).
   void build_from_files(std::span<const indexer::FileToIndex> files, bool parallel);
 
   // Tables of kCommonStdlibModules from the typeshed standard-library path, when configured.

@@ -13,6 +13,7 @@
 #include "util/file_text.h"
 #include "util/growth_safe_table.h"
 #include "util/profiling.h"
+#include "util/thread_kept.h"
 #include "util/unicode_text.h"
 #include "util/worker_pool.h"
 
@@ -99,6 +100,11 @@ bool contains_star_import(std::string_view text) {
 // to the system after its file rather than held by every thread between batches.
 constexpr std::size_t kKeptReadBuffer = std::size_t{256} << 10;
 
+ThreadKept<std::string>& read_buffers() {
+  static ThreadKept<std::string> buffers;
+  return buffers;
+}
+
 }  // namespace
 
 std::size_t count_package_roots(std::span<const FileToIndex> files) {
@@ -169,12 +175,15 @@ FileIndexResult Indexer::index_file_unguarded(const FileToIndex& file) const {
   if (auto skipped = check_should_skip_file(file)) return std::move(*skipped);
 
   const auto read_start = std::chrono::steady_clock::now();
-  thread_local std::string buffer;
+  std::string own;
+  std::string* kept = read_buffers().get();
+  std::string& buffer = kept != nullptr ? *kept : own;
   struct TrimBuffer {
+    std::string& buffer;
     ~TrimBuffer() {
       if (buffer.size() > kKeptReadBuffer) std::string().swap(buffer);
     }
-  } trim;
+  } trim{buffer};
   auto text = read_file_text(file.path, buffer);
   if (!text) {
     KLOG_WARN(kLogTarget, "Failed to read file {}: {}", file.path, text.error());
@@ -206,10 +215,24 @@ std::vector<FileIndexResult> Indexer::index_batch(std::span<const FileToIndex> f
                                                   bool parallel) const {
   std::vector<FileIndexResult> results(files.size());
   if (parallel) {
-    const worker_pool::Workers workers = worker_pool::parallel_for_each_index(
-        files.size(), [&](std::size_t i) { results[i] = index_file(files[i]); });
+    // A file that ran out of memory beside the others' is answered so only if it does again on
+    // its own.
+    std::vector<char> out_of_memory(files.size(), 0);
+    const worker_pool::Workers workers =
+        worker_pool::parallel_for_each_index_retrying(files.size(), [&](std::size_t i) {
+          try {
+            results[i] = index_file_unguarded(files[i]);
+            out_of_memory[i] = 0;
+          } catch (const std::bad_alloc&) {
+            out_of_memory[i] = 1;
+          }
+          return !out_of_memory[i];
+        });
     if (auto shortfall = worker_pool::shortfall_text(workers)) {
       KLOG_WARN(kLogTarget, "{}", *shortfall);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (out_of_memory[i]) results[i] = out_of_memory_result(files[i]);
     }
   } else {
     for (std::size_t i = 0; i < files.size(); ++i) results[i] = index_file(files[i]);

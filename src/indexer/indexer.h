@@ -51,7 +51,9 @@ class Indexer {
   FileIndexResult index_file(const FileToIndex& file) const;
 
   // `index_file` over a batch, one result per file in the batch's order; over the worker pool
-  // when `parallel` is set, else one after another on this thread.
+  // when `parallel` is set, else one after another on this thread. A file that runs out of
+  // memory on the pool is indexed once more on this thread after the others, and answered
+  // kOutOfMemoryError only when it runs out again.
   std::vector<FileIndexResult> index_batch(std::span<const FileToIndex> files, bool parallel) const;
 
   // Parses, binds and converts `text`; the error is the rendering of the first syntax error

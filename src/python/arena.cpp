@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "util/thread_kept.h"
+
 namespace korvane::python {
 
 namespace {
@@ -19,8 +21,15 @@ constexpr size_t kKeptBlock = size_t{256} << 10;
 // a body that needs several reuses memory already faulted in.
 constexpr size_t kScratchBlock = size_t{64} << 10;
 
-thread_local std::unique_ptr<char[]> spare_data;
-thread_local size_t spare_capacity = 0;
+struct Spare {
+  std::unique_ptr<char[]> data;
+  size_t capacity = 0;
+};
+
+ThreadKept<Spare>& spares() {
+  static ThreadKept<Spare> kept;
+  return kept;
+}
 
 }  // namespace
 
@@ -67,16 +76,20 @@ void Arena::reset() {
 }
 
 Arena::Block Arena::take_block(size_t size, size_t largest_taken) {
-  if (spare_data && spare_capacity >= size && spare_capacity <= largest_taken) {
-    return Block{std::move(spare_data), std::exchange(spare_capacity, 0)};
+  Spare* spare = spares().get();
+  if (spare != nullptr && spare->data && spare->capacity >= size &&
+      spare->capacity <= largest_taken) {
+    return Block{std::move(spare->data), std::exchange(spare->capacity, 0)};
   }
   return Block{std::unique_ptr<char[]>(new char[size]), size};
 }
 
 void Arena::give_back(Block block) {
-  if (!block.data || block.capacity > kKeptBlock || block.capacity <= spare_capacity) return;
-  spare_data = std::move(block.data);
-  spare_capacity = block.capacity;
+  if (!block.data || block.capacity > kKeptBlock) return;
+  Spare* spare = spares().get();
+  if (spare == nullptr || block.capacity <= spare->capacity) return;
+  spare->data = std::move(block.data);
+  spare->capacity = block.capacity;
 }
 
 void* Arena::allocate_slow(size_t size, size_t align) {

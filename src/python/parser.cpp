@@ -11,6 +11,7 @@
 
 #include "python/lexer.h"
 #include "python/parser_impl.h"
+#include "util/thread_kept.h"
 
 namespace korvane::python {
 
@@ -180,6 +181,27 @@ namespace {
 // lives, idle or not); a larger array goes back to the system after its file, whose parse takes
 // far longer than faulting in a fresh one.
 constexpr size_t kKeptTokens = size_t{1} << 14;
+
+// The token arrays a thread keeps from file to file: parse_module's, and that of the outermost
+// parse_module_statements (a visitor may parse another module in turn, which gets its own).
+struct KeptTokens {
+  std::vector<Token> whole;
+  std::vector<Token> streamed;
+  bool streamed_in_use = false;
+};
+
+ThreadKept<KeptTokens>& kept_tokens() {
+  static ThreadKept<KeptTokens> kept;
+  return kept;
+}
+
+// Hands an array that grew past what is kept back to the system when it goes out of scope.
+struct ReleaseHuge {
+  std::vector<Token>& tokens;
+  ~ReleaseHuge() {
+    if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
+  }
+};
 constexpr size_t kFirstOutlineBlock = 512;
 constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
 // A full tree takes 25 to 30 bytes per token, and source text mostly has a token every 4 to 5
@@ -220,12 +242,10 @@ Result<ParsedModule, ParseError> parse_module(std::string_view source, ParseDept
   const uint32_t start = text_start(source);
   // Each thread keeps its token array from file to file: it holds the tokens of a statement or
   // a few thousand, and a fresh one per file would cost allocations and page faults again.
-  thread_local std::vector<Token> tokens;
-  struct ReleaseHuge {
-    ~ReleaseHuge() {
-      if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
-    }
-  } release;
+  std::vector<Token> own;
+  KeptTokens* kept = kept_tokens().get();
+  std::vector<Token>& tokens = kept != nullptr ? kept->whole : own;
+  const ReleaseHuge release{tokens};
   tokens.clear();
   Lexer lexer(source, start);
   const bool outline = depth == ParseDepth::Outline;
@@ -249,21 +269,18 @@ Result<void, ParseError> parse_module_statements(std::string_view source, ParseD
                                                  const StatementVisitor& visit) {
   if (auto error = check_text(source)) return Unexpected(std::move(*error));
   // Kept by the thread as parse_module keeps its own; only a statement of more tokens than a
-  // module mostly has makes it grow past what is kept. A visitor may parse another module in
-  // turn: that one gets an array of its own.
-  thread_local std::vector<Token> kept;
-  thread_local bool kept_in_use = false;
+  // module mostly has makes it grow past what is kept.
   std::vector<Token> own;
-  struct Keep {
-    bool outermost = !kept_in_use;
-    Keep() { kept_in_use = true; }
-    ~Keep() {
-      if (!outermost) return;
-      kept_in_use = false;
-      if (kept.capacity() > kKeptTokens) std::vector<Token>().swap(kept);
+  KeptTokens* kept = kept_tokens().get();
+  struct Claim {
+    KeptTokens* kept;
+    ~Claim() {
+      if (kept != nullptr) kept->streamed_in_use = false;
     }
-  } keep;
-  std::vector<Token>& tokens = keep.outermost ? kept : own;
+  } claim{kept != nullptr && !kept->streamed_in_use ? kept : nullptr};
+  if (claim.kept != nullptr) claim.kept->streamed_in_use = true;
+  std::vector<Token>& tokens = claim.kept != nullptr ? claim.kept->streamed : own;
+  const ReleaseHuge release{tokens};
   tokens.clear();
   Lexer lexer(source, text_start(source));
   Arena arena(kStatementBlock, kStatementBlock, kLargestStatementBlock);

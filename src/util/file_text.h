@@ -3,7 +3,7 @@
 //   Result<std::string> text = read_file_content("/ws/pkg/mod.py");
 //   if (!text) return "Failed to read file: " + text.error();   // "... (os error 2)"
 //
-//   thread_local std::string buffer;                   // reused from file to file
+//   std::string buffer;                                // reused from file to file
 //   Result<std::string_view> view = read_file_text(path, buffer);
 //
 // Errors: "{} (os error {})" when the system refuses the open, status or map, or the UTF-8

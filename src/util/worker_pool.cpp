@@ -1,11 +1,13 @@
 #include "util/worker_pool.h"
 
+#include <malloc.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -48,31 +50,38 @@ std::size_t configured_threads() {
   return pool_size(std::getenv("RAYON_NUM_THREADS"), available_processors());
 }
 
-// Under an address-space limit, the workers' stacks take at most half of the room left when the
-// pool starts, so that a batch still has memory to work in with every worker started.
-std::size_t stacks_that_fit(std::size_t stack_bytes) {
+// Room left under the address-space limit: none when there is no limit.
+std::optional<std::size_t> address_space_room() {
   rlimit limit{};
-  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
   std::size_t pages = 0;
   std::ifstream("/proc/self/statm") >> pages;  // unreadable: counted as nothing in use
-  const std::size_t used = pages * page;
-  if (used >= limit.rlim_cur) return 0;
-  return (limit.rlim_cur - used) / 2 / (stack_bytes + page);  // a guard page each
+  const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return used >= limit.rlim_cur ? 0 : static_cast<std::size_t>(limit.rlim_cur - used);
 }
 
 // Never destroyed: its workers wait for work until the process ends, and an exit never waits
 // for them.
 Pool& process_pool() {
-  static Pool* const pool =
-      new Pool(thread_count(),
-               [budget = stacks_that_fit(kWorkerStackBytes)](
-                   void* (*entry)(void*), void* arg,
-                   std::size_t stack_bytes) mutable -> std::optional<pthread_t> {
-                 if (budget == 0) return std::nullopt;
-                 --budget;
-                 return start_system_thread(entry, arg, stack_bytes);
-               });
+  static Pool* const pool = [] {
+    const std::size_t threads = thread_count();
+    std::size_t budget = SIZE_MAX;
+    if (const std::optional<std::size_t> room = address_space_room()) {
+      const StartBudget fit =
+          budget_within(*room, threads - 1, kWorkerStackBytes,
+                        static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), available_processors());
+      budget = fit.workers;
+      // Before any worker allocates: the C library reads the bound when it makes an arena.
+      ::mallopt(M_ARENA_MAX, static_cast<int>(std::min<std::size_t>(fit.arenas, INT_MAX)));
+    }
+    return new Pool(threads,
+                    [budget](void* (*entry)(void*), void* arg,
+                             std::size_t stack_bytes) mutable -> std::optional<pthread_t> {
+                      if (budget == 0) return std::nullopt;
+                      --budget;
+                      return start_system_thread(entry, arg, stack_bytes);
+                    });
+  }();
   return *pool;
 }
 
@@ -92,6 +101,18 @@ std::size_t pool_size(const char* env_value, std::size_t processors) {
   return std::min(*requested, std::max(kMaxThreads, processors));
 }
 
+StartBudget budget_within(std::size_t room, std::size_t workers_wanted, std::size_t stack_bytes,
+                          std::size_t page, std::size_t processors) {
+  const std::size_t half = room / 2;
+  const std::size_t per_worker = stack_bytes + page;  // a guard page each
+  StartBudget fit;
+  fit.workers = std::min(workers_wanted, half / per_worker);
+  // Workers first: a shared arena only makes threads wait on its lock now and then.
+  const std::size_t spare_arenas = (half - fit.workers * per_worker) / kArenaBytes;
+  fit.arenas = 1 + std::min({spare_arenas, fit.workers, 8 * std::max<std::size_t>(processors, 1)});
+  return fit;
+}
+
 std::optional<std::string> shortfall_text(const Workers& workers) {
   if (workers.running >= workers.configured) return std::nullopt;
   return fmt::format("Started {} of {} worker threads; indexing with {}", workers.running,
@@ -105,6 +126,11 @@ std::size_t thread_count() {
 
 Workers parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
   return process_pool().for_each_index(count, fn);
+}
+
+Workers parallel_for_each_index_retrying(std::size_t count,
+                                         const std::function<bool(std::size_t)>& fn) {
+  return process_pool().for_each_index_retrying(count, fn);
 }
 
 std::optional<pthread_t> start_system_thread(void* (*entry)(void*), void* arg,
@@ -175,6 +201,23 @@ void Pool::run(Batch& batch) {
 }
 
 Workers Pool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
+  run_parallel(count, fn);
+  return workers();
+}
+
+Workers Pool::for_each_index_retrying(std::size_t count,
+                                      const std::function<bool(std::size_t)>& fn) {
+  std::vector<char> undone(count, 0);
+  const std::size_t helpers = run_parallel(count, [&](std::size_t i) { undone[i] = !fn(i); });
+  if (helpers > 0) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (undone[i]) fn(i);
+    }
+  }
+  return workers();
+}
+
+std::size_t Pool::run_parallel(std::size_t count, const std::function<void(std::size_t)>& fn) {
   Batch batch;
   batch.count = count;
   batch.fn = &fn;
@@ -203,7 +246,7 @@ Workers Pool::for_each_index(std::size_t count, const std::function<void(std::si
   }
   if (owner) running_.store(false, std::memory_order_release);
   if (batch.failure) std::rethrow_exception(batch.failure);
-  return workers();
+  return helpers;
 }
 
 }  // namespace korvane::worker_pool

@@ -11,9 +11,9 @@
 // one of them: its workers are started once, at the first parallel use, and live until exit. A
 // worker the system refuses to start is done without: the pool keeps those that started, down
 // to the calling thread alone, and every result is the same with any number of them. Under an
-// address-space limit, fewer start: their stacks take at most half of the room left, so that the
-// batches still have memory to work in. Every index is visited at most once, and exactly once
-// unless fn throws; the call returns when all are done.
+// address-space limit, fewer start and they share fewer malloc arenas (see budget_within), so
+// that the batches still have memory to work in. Every index is visited at most once, and
+// exactly once unless fn throws; the call returns when all are done.
 #pragma once
 
 #include <pthread.h>
@@ -62,6 +62,33 @@ std::size_t pool_size(const char* env_value, std::size_t processors);
 // rethrown here once no thread is inside fn any more.
 Workers parallel_for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn);
 
+// What the C library reserves for each malloc arena it makes, the first allocation of a thread
+// making one while there are fewer than its bound. The whole reservation counts against an
+// address-space limit, however little of it is used.
+inline constexpr std::size_t kArenaBytes = std::size_t{64} << 20;
+
+// How many workers the pool starts, and the bound on malloc arenas (the process's first one
+// included), under an address-space limit that leaves `room`.
+struct StartBudget {
+  std::size_t workers = 0;
+  std::size_t arenas = 1;
+  friend bool operator==(const StartBudget&, const StartBudget&) = default;
+};
+
+// What the workers cost, their stacks with a guard page each and their arenas, takes at most half
+// of `room`: the batches work in the rest. As many of the wanted workers start as their stacks
+// allow; the arenas beyond the first are what is left, at most one per worker and no more than
+// the C library's own bound for `processors`.
+StartBudget budget_within(std::size_t room, std::size_t workers_wanted, std::size_t stack_bytes,
+                          std::size_t page, std::size_t processors);
+
+// As parallel_for_each_index, for work that may run out of memory on a worker only because the
+// other threads hold theirs at the same time. fn tells whether index i is done; each index it
+// was not done for is called once more, on the calling thread alone, after the parallel part.
+// A batch that had no thread but the caller's gets no second calls: the same would fail again.
+Workers parallel_for_each_index_retrying(std::size_t count,
+                                         const std::function<bool(std::size_t)>& fn);
+
 // The stack each worker gets. The deepest nesting the parser accepts (lambda defaults nested up
 // to its depth bound), parsed, bound and converted, takes about 400 KiB in an optimised build,
 // 1.1 MiB unoptimised and 4.7 MiB under AddressSanitizer. Set explicitly so that a thousand
@@ -102,11 +129,16 @@ class Pool {
   // or from a second thread) runs on its own thread alone.
   Workers for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn);
 
+  // As parallel_for_each_index_retrying.
+  Workers for_each_index_retrying(std::size_t count, const std::function<bool(std::size_t)>& fn);
+
  private:
   struct Batch;
   static void* worker_entry(void* self);
   void work_loop();
   static void run(Batch& batch);
+  // Runs the batch; how many workers helped the calling thread with it.
+  std::size_t run_parallel(std::size_t count, const std::function<void(std::size_t)>& fn);
 
   std::size_t configured_;
   std::vector<pthread_t> workers_;
