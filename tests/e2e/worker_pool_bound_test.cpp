@@ -87,6 +87,48 @@ TEST(WorkerPoolBound, WorkersThatCannotStartLeaveTheBatchToTheOthers) {
   }
 }
 
+// On a machine of many cores under an address-space limit, the workers' malloc arenas (64 MiB of
+// address space each) once took all the room, and a worker that could then not register a
+// thread-local's destructor ended the process. 64 workers need 4 GiB of arenas, whatever the
+// machine's cores.
+TEST(WorkerPoolBound, ManyWorkersUnderALimitIndexEveryFile) {
+  if (kSanitized) GTEST_SKIP() << "sanitizer runtimes reserve terabytes of address space";
+  constexpr int kFiles = 300;
+  TempDir dir;
+  std::string body;
+  for (int i = 0; i < 200; ++i) {
+    body += "class C" + std::to_string(i) + ":\n    def m(self, a, b=[1, 2], *c):\n" +
+            "        return {a: (b, c)}\n";
+  }
+  std::string files;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string path =
+        dir.write("m" + std::to_string(i) + ".py", "X" + std::to_string(i) + " = 1\n" + body);
+    files +=
+        std::string(i == 0 ? "" : ",") + R"({"includeAllSymbols":true,"path":")" + path + R"("})";
+  }
+  for (const char* cross_file : {"false", "true"}) {
+    Process p(Options().with_env("RAYON_NUM_THREADS", "64"));
+    p.write(frame(initialize_request(
+        1, std::string(R"(,"featureFlags":{"parallel":true,"crossFileResolution":)") + cross_file +
+               "}")));
+    ASSERT_TRUE(p.read_reply()) << p.stderr_so_far();
+    rlimit limit{};
+    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, nullptr, &limit), 0);
+    limit.rlim_cur = address_space_in_use(p.pid()) + (uint64_t{256} << 20);
+    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, &limit, nullptr), 0);
+    p.write(frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")));
+    p.write(frame(request("3", "ping")));
+    const RunResult r = p.finish();
+    EXPECT_EQ(r.status, 0) << cross_file << "\n" << r.err.substr(0, 2000);
+    const auto bodies = r.bodies();
+    ASSERT_EQ(bodies.size(), 2u) << cross_file << "\n" << r.err.substr(0, 2000);
+    EXPECT_EQ(count_of(bodies[0], R"("name":"C199")"), std::size_t{kFiles}) << cross_file;
+    EXPECT_EQ(count_of(bodies[0], R"("error")"), 0u) << cross_file;
+    EXPECT_THAT(bodies[1], HasSubstr(R"("result")")) << cross_file;
+  }
+}
+
 // The deepest nesting the parser takes before it gives up, on every thread of the pool: a
 // worker's stack is smaller than the main thread's, and the parser must fail before it runs out.
 TEST(WorkerPoolBound, DeepestNestingFitsAWorkersStack) {

@@ -182,5 +182,58 @@ TEST(Pool, WorkersHaveTheGivenStack) {
   EXPECT_EQ(worker_stack.load(), kWorkerStackBytes);
 }
 
+// A call that ran out of memory beside the others' once failed its index for good; it is made
+// again on the calling thread once every first call is done, and only where workers took part.
+TEST(Pool, RetriesAloneWhatFailedBesideOthers) {
+  for (const std::size_t allowed : {0u, 3u}) {
+    std::atomic<std::size_t> asked{0};
+    Pool pool(4, refusing_after(allowed, asked));
+    constexpr std::size_t kCount = 200;
+    const auto caller = std::this_thread::get_id();
+    std::vector<std::atomic<int>> calls(kCount);
+    std::atomic<std::size_t> first_calls_done{0};
+    std::atomic<bool> second_call_early{false};
+    std::atomic<bool> second_call_elsewhere{false};
+    pool.for_each_index_retrying(kCount, [&](std::size_t i) {
+      if (calls[i].fetch_add(1) == 0) {
+        first_calls_done.fetch_add(1);
+        return i % 3 != 0;
+      }
+      if (first_calls_done.load() != kCount) second_call_early = true;
+      if (std::this_thread::get_id() != caller) second_call_elsewhere = true;
+      return false;
+    });
+    for (std::size_t i = 0; i < kCount; ++i) {
+      EXPECT_EQ(calls[i].load(), i % 3 == 0 && allowed > 0 ? 2 : 1) << allowed << ":" << i;
+    }
+    EXPECT_FALSE(second_call_early.load()) << allowed;
+    EXPECT_FALSE(second_call_elsewhere.load()) << allowed;
+  }
+}
+
+// Under an address-space limit, the workers' stacks and malloc arenas once left nothing for the
+// batches: 64 workers reserved 4 GiB of arenas. Workers come first, arenas from what is left.
+TEST(StartBudget, WorkersAndArenasTakeAtMostHalfTheRoom) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  constexpr std::size_t kStack = 2 * kMiB;
+  constexpr std::size_t kPage = 4096;
+  struct Case {
+    std::size_t room, wanted, processors;
+    StartBudget expected;
+  };
+  const Case cases[] = {
+      {0, 63, 64, {0, 1}},
+      {64 * kMiB, 1023, 8, {15, 1}},                // stacks alone fill the half
+      {256 * kMiB, 63, 64, {63, 1}},                // 126.25 of 128 MiB: no arena beyond the first
+      {2048 * kMiB, 63, 64, {63, 15}},              // 897.75 MiB left: 14 more arenas
+      {std::size_t{1} << 40, 3, 8, {3, 4}},         // one arena per thread at most
+      {std::size_t{1} << 40, 1023, 2, {1023, 17}},  // and no more than the C library's 8 a core
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(budget_within(c.room, c.wanted, kStack, kPage, c.processors), c.expected)
+        << c.room / kMiB << " MiB, " << c.wanted;
+  }
+}
+
 }  // namespace
 }  // namespace korvane::worker_pool
