@@ -51,6 +51,23 @@ std::size_t count_of(std::string_view text, std::string_view part) {
   return n;
 }
 
+// A parallel session of `threads` workers: initialized, then limited to the address space it
+// maps plus `margin`, then sent `after_limit`.
+RunResult run_under_limit(const char* threads, const char* cross_file, uint64_t margin,
+                          const std::string& after_limit) {
+  Process p(Options().with_env("RAYON_NUM_THREADS", threads));
+  p.write(frame(initialize_request(
+      1, std::string(R"(,"featureFlags":{"parallel":true,"crossFileResolution":)") + cross_file +
+             "}")));
+  if (!p.read_reply()) ADD_FAILURE() << "initialize: " << p.stderr_so_far();
+  rlimit limit{};
+  EXPECT_EQ(::prlimit(p.pid(), RLIMIT_AS, nullptr, &limit), 0);
+  limit.rlim_cur = address_space_in_use(p.pid()) + margin;
+  EXPECT_EQ(::prlimit(p.pid(), RLIMIT_AS, &limit, nullptr), 0);
+  p.write(after_limit);
+  return p.finish();
+}
+
 // Room for a batch of small stubs but not for a thousand workers' stacks, on top of what the
 // idle server already maps: the same shortage on every machine, whatever its cores or load.
 TEST(WorkerPoolBound, WorkersThatCannotStartLeaveTheBatchToTheOthers) {
@@ -64,17 +81,9 @@ TEST(WorkerPoolBound, WorkersThatCannotStartLeaveTheBatchToTheOthers) {
     files += std::string(i == 0 ? "" : ",") + R"({"isStub":true,"path":")" + path + R"("})";
   }
   for (const char* cross_file : {"false", "true"}) {
-    Process p(Options().with_env("RAYON_NUM_THREADS", "1024"));
-    p.write(frame(initialize_request(
-        1, std::string(R"(,"featureFlags":{"parallel":true,"crossFileResolution":)") + cross_file +
-               "}")));
-    ASSERT_TRUE(p.read_reply()) << p.stderr_so_far();
-    rlimit limit{};
-    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, nullptr, &limit), 0);
-    limit.rlim_cur = address_space_in_use(p.pid()) + (uint64_t{64} << 20);
-    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, &limit, nullptr), 0);
-    p.write(frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")));
-    const RunResult r = p.finish();
+    const RunResult r =
+        run_under_limit("1024", cross_file, uint64_t{64} << 20,
+                        frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")));
     EXPECT_EQ(r.status, 0) << cross_file << "\n" << r.err.substr(0, 2000);
     const auto bodies = r.bodies();
     ASSERT_EQ(bodies.size(), 1u) << cross_file;
@@ -108,18 +117,10 @@ TEST(WorkerPoolBound, ManyWorkersUnderALimitIndexEveryFile) {
         std::string(i == 0 ? "" : ",") + R"({"includeAllSymbols":true,"path":")" + path + R"("})";
   }
   for (const char* cross_file : {"false", "true"}) {
-    Process p(Options().with_env("RAYON_NUM_THREADS", "64"));
-    p.write(frame(initialize_request(
-        1, std::string(R"(,"featureFlags":{"parallel":true,"crossFileResolution":)") + cross_file +
-               "}")));
-    ASSERT_TRUE(p.read_reply()) << p.stderr_so_far();
-    rlimit limit{};
-    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, nullptr, &limit), 0);
-    limit.rlim_cur = address_space_in_use(p.pid()) + (uint64_t{256} << 20);
-    ASSERT_EQ(::prlimit(p.pid(), RLIMIT_AS, &limit, nullptr), 0);
-    p.write(frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")));
-    p.write(frame(request("3", "ping")));
-    const RunResult r = p.finish();
+    const RunResult r =
+        run_under_limit("64", cross_file, uint64_t{256} << 20,
+                        frame(request("2", "indexFiles", R"({"files":[)" + files + "]}")) +
+                            frame(request("3", "ping")));
     EXPECT_EQ(r.status, 0) << cross_file << "\n" << r.err.substr(0, 2000);
     const auto bodies = r.bodies();
     ASSERT_EQ(bodies.size(), 2u) << cross_file << "\n" << r.err.substr(0, 2000);
