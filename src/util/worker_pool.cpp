@@ -71,8 +71,14 @@ Pool& process_pool() {
           budget_within(*room, threads - 1, kWorkerStackBytes,
                         static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), available_processors());
       budget = fit.workers;
+      uint64_t arenas = fit.arenas;
+      // A lower bound the environment gives the C library stays.
+      if (const char* env = std::getenv("MALLOC_ARENA_MAX")) {
+        const Result<uint64_t> asked = parse_unsigned_decimal(env);
+        if (asked && *asked > 0) arenas = std::min(arenas, *asked);
+      }
       // Before any worker allocates: the C library reads the bound when it makes an arena.
-      ::mallopt(M_ARENA_MAX, static_cast<int>(std::min<std::size_t>(fit.arenas, INT_MAX)));
+      ::mallopt(M_ARENA_MAX, static_cast<int>(std::min<uint64_t>(arenas, INT_MAX)));
     }
     return new Pool(threads,
                     [budget](void* (*entry)(void*), void* arg,
