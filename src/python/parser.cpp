@@ -181,6 +181,11 @@ namespace {
 // lives, idle or not); a larger array goes back to the system after its file, whose parse takes
 // far longer than faulting in a fresh one.
 constexpr size_t kKeptTokens = size_t{1} << 14;
+constexpr size_t kFirstOutlineBlock = 512;
+constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
+// A full tree takes 25 to 30 bytes per token, and source text mostly has a token every 4 to 5
+// bytes.
+constexpr size_t kFullTreeBytesPerSourceByte = 5;
 
 // The token arrays a thread keeps from file to file: parse_module's, and that of the outermost
 // parse_module_statements (a visitor may parse another module in turn, which gets its own).
@@ -202,11 +207,6 @@ struct ReleaseHuge {
     if (tokens.capacity() > kKeptTokens) std::vector<Token>().swap(tokens);
   }
 };
-constexpr size_t kFirstOutlineBlock = 512;
-constexpr size_t kLargestOutlineBlock = size_t{64} << 10;
-// A full tree takes 25 to 30 bytes per token, and source text mostly has a token every 4 to 5
-// bytes.
-constexpr size_t kFullTreeBytesPerSourceByte = 5;
 
 // What rules a text out before any token is read: its size, a NUL byte.
 std::optional<ParseError> check_text(std::string_view source) {

@@ -3,7 +3,8 @@
 //
 //   static ThreadKept<std::string> buffers;          // one per process: it holds a key
 //   std::string own;
-//   std::string& buffer = buffers.get() ? *buffers.get() : own;   // none: keep nothing
+//   std::string* kept = buffers.get();
+//   std::string& buffer = kept != nullptr ? *kept : own;   // none: this call keeps nothing
 //
 // Not a C++ thread_local: one with a destructor registers itself with the C library at a
 // thread's first use of it, and the C library ends the process when that registration cannot
